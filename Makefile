@@ -1,0 +1,50 @@
+# make run: set up, build and start orvik.  make test: set up, build, run every test (also under ASan/UBSan).
+JOBS    ?= $(shell nproc)
+WERROR  := $(if $(CI),ON,OFF)
+RELEASE := build/release
+ASAN    := build/asan
+FUZZ    := build/fuzz
+CMAKE_FLAGS := -G Ninja -DORVIK_WERROR=$(WERROR)
+
+.PHONY: all deps build build-asan build-fuzz run test test-release test-asan fuzz fuzz-smoke bench clean
+
+all: build
+
+deps:
+	@./scripts/deps.sh
+
+build: deps
+	@cmake -S . -B $(RELEASE) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(RELEASE) -j $(JOBS)
+
+build-asan: deps
+	@cmake -S . -B $(ASAN) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Debug -DORVIK_SANITIZE=ON -DORVIK_BENCH=OFF >/dev/null
+	@cmake --build $(ASAN) -j $(JOBS)
+
+build-fuzz: deps
+	@cmake -S . -B $(FUZZ) -G Ninja -DCMAKE_CXX_COMPILER=clang++-16 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVIK_FUZZ=ON >/dev/null
+	@cmake --build $(FUZZ) -j $(JOBS)
+
+run: build
+	@if [ -x $(RELEASE)/cli/orvik ]; then exec $(RELEASE)/cli/orvik; \
+	else echo "orvik: the dashboard is not built yet; only the libraries and their tests exist so far."; fi
+
+test-release: build
+	ctest --test-dir $(RELEASE) --output-on-failure -j $(JOBS)
+
+test-asan: build-asan
+	ctest --test-dir $(ASAN) --output-on-failure -j $(JOBS) -LE e2e
+
+fuzz-smoke: build-fuzz
+	@./scripts/fuzz.sh $(FUZZ) 20
+
+fuzz: build-fuzz
+	@./scripts/fuzz.sh $(FUZZ) $(or $(SECONDS),300)
+
+test: test-release test-asan fuzz-smoke
+
+bench: build
+	@./scripts/bench.sh $(RELEASE)
+
+clean:
+	rm -rf build

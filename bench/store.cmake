@@ -1,0 +1,1 @@
+orvik_bench(store LIBS session_store)

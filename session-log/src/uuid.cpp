@@ -1,0 +1,87 @@
+#include "session_log/uuid.hpp"
+
+#include <sys/random.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstdio>
+
+namespace orvik::session_log {
+namespace {
+
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Reads 32 hex digits from `text`, skipping hyphens at the given positions of the hyphenated form.
+std::optional<Uuid> parse_digits(std::string_view text, bool hyphenated) {
+  Uuid id;
+  std::size_t pos = 0;
+  for (int i = 0; i < 16; ++i) {
+    if (hyphenated && (i == 4 || i == 6 || i == 8 || i == 10)) {
+      if (text[pos] != '-') return std::nullopt;
+      ++pos;
+    }
+    const int hi = hex_value(text[pos]);
+    const int lo = hex_value(text[pos + 1]);
+    if (hi < 0 || lo < 0) return std::nullopt;
+    id.bytes[i] = static_cast<std::uint8_t>(hi << 4 | lo);
+    pos += 2;
+  }
+  return id;
+}
+
+}  // namespace
+
+Uuid Uuid::new_v4() {
+  Uuid id;
+  std::size_t filled = 0;
+  while (filled < id.bytes.size()) {
+    const ssize_t n = getrandom(id.bytes.data() + filled, id.bytes.size() - filled, 0);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      std::fputs("could not read the system's random source\n", stderr);
+      std::abort();
+    }
+    filled += static_cast<std::size_t>(n);
+  }
+  id.bytes[6] = static_cast<std::uint8_t>((id.bytes[6] & 0x0f) | 0x40);
+  id.bytes[8] = static_cast<std::uint8_t>((id.bytes[8] & 0x3f) | 0x80);
+  return id;
+}
+
+std::optional<Uuid> Uuid::parse(std::string_view text) {
+  switch (text.size()) {
+    case 32:
+      return parse_digits(text, false);
+    case 36:
+      return parse_digits(text, true);
+    case 38:
+      if (text.front() != '{' || text.back() != '}') return std::nullopt;
+      return parse_digits(text.substr(1, 36), true);
+    case 45:
+      if (!text.starts_with("urn:uuid:")) return std::nullopt;
+      return parse_digits(text.substr(9), true);
+    default:
+      return std::nullopt;
+  }
+}
+
+bool Uuid::is_nil() const { return *this == Uuid{}; }
+
+std::string Uuid::to_string() const {
+  static constexpr char digits[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(36);
+  for (int i = 0; i < 16; ++i) {
+    if (i == 4 || i == 6 || i == 8 || i == 10) out.push_back('-');
+    out.push_back(digits[bytes[i] >> 4]);
+    out.push_back(digits[bytes[i] & 0x0f]);
+  }
+  return out;
+}
+
+}  // namespace orvik::session_log

@@ -1,0 +1,69 @@
+#include "session_log/event.hpp"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "session_log/channel.hpp"
+
+namespace orvik::session_log {
+namespace {
+
+TEST(ParseError, TextForm) {
+  EXPECT_EQ(display_parse_error(InvalidField{"line", "trailing comma at line 1 column 16"}),
+            "invalid field 'line': trailing comma at line 1 column 16");
+  EXPECT_EQ(display_parse_error(InvalidField{"line", ""}), "invalid field 'line': ");
+}
+
+TEST(Heartbeat, IsFilledAsAHeartbeat) {
+  const auto before = now_utc();
+  const auto a = make_heartbeat();
+  const auto b = make_heartbeat();
+  EXPECT_TRUE(is_heartbeat(a));
+  EXPECT_TRUE(a.session_id.is_nil());
+  EXPECT_FALSE(a.parent_id);
+  EXPECT_FALSE(a.is_sidechain);
+  EXPECT_NE(a.id, b.id);
+  EXPECT_GE(a.timestamp, before);
+  EXPECT_LE(a.timestamp, now_utc());
+}
+
+TEST(Channel, SendFailsOnceTheReceiverIsGone) {
+  auto [tx, rx] = channel<int>();
+  EXPECT_FALSE(tx.send(1));
+  EXPECT_EQ(rx.try_recv(), 1);
+  EXPECT_EQ(rx.try_recv(), std::nullopt);
+  { auto gone = std::move(rx); }
+  EXPECT_EQ(tx.send(2), 2);
+}
+
+TEST(Channel, EmptyAndClosedLookAlikeToTryRecvButNotToRecvTimeout) {
+  auto [tx, rx] = channel<int>();
+  EXPECT_EQ(rx.try_recv(), std::nullopt);
+  EXPECT_TRUE(std::holds_alternative<Timeout>(rx.recv_timeout(std::chrono::milliseconds(1))));
+  tx.send(7);
+  { auto gone = std::move(tx); }
+  auto first = rx.recv_timeout(std::chrono::milliseconds(1));
+  ASSERT_TRUE(std::holds_alternative<int>(first));  // what was sent before the close still arrives
+  EXPECT_EQ(std::get<int>(first), 7);
+  EXPECT_EQ(rx.try_recv(), std::nullopt);
+  EXPECT_TRUE(std::holds_alternative<Disconnected>(rx.recv_timeout(std::chrono::milliseconds(1))));
+}
+
+TEST(Channel, CarriesValuesInOrderAcrossThreads) {
+  auto [tx, rx] = channel<int>();
+  std::thread sender([tx = std::move(tx)]() mutable {
+    for (int i = 0; i < 10000; ++i) tx.send(i);
+  });
+  int expected = 0;
+  while (expected < 10000) {
+    auto got = rx.recv_timeout(std::chrono::seconds(5));
+    ASSERT_TRUE(std::holds_alternative<int>(got));
+    ASSERT_EQ(std::get<int>(got), expected++);
+  }
+  sender.join();
+  EXPECT_TRUE(std::holds_alternative<Disconnected>(rx.recv_timeout(std::chrono::milliseconds(1))));
+}
+
+}  // namespace
+}  // namespace orvik::session_log

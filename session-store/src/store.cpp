@@ -1,0 +1,108 @@
+#include "session_store/store.hpp"
+
+#include <chrono>
+
+namespace orvik::session_store {
+namespace {
+
+template <class... F>
+struct overloaded : F... {
+  using F::operator()...;
+};
+
+TokenUsage plus(TokenUsage a, TokenUsage b) {
+  return {a.input + b.input, a.output + b.output, a.cache_read + b.cache_read, a.cache_creation + b.cache_creation};
+}
+
+TokenUsage minus(TokenUsage a, TokenUsage b) {
+  return {a.input - b.input, a.output - b.output, a.cache_read - b.cache_read, a.cache_creation - b.cache_creation};
+}
+
+}  // namespace
+
+std::uint64_t elapsed_ms(Timestamp start, Timestamp end) {
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(end - start).count();
+  return ms > 0 ? static_cast<std::uint64_t>(ms) : 0;
+}
+
+void Session::apply(const SessionEvent& event) {
+  ++event_count;
+  std::visit(
+      overloaded{
+          [&](const session_log::ToolUse& use) {
+            pending.insert_or_assign(use.tool_use_id, ToolCall{use.tool_use_id, use.name,
+                                                               Running{event.timestamp}, event.parent_id});
+            auto* tools = flow.empty() ? nullptr : std::get_if<step::Tools>(&flow.back());
+            if (tools && event.parent_id) {
+              tools->names.push_back(use.name);
+            } else {
+              flow.emplace_back(step::Tools{{use.name}});
+            }
+          },
+          [&](const session_log::ToolResult& result) {
+            auto found = pending.find(result.tool_use_id);
+            if (found == pending.end()) return;
+            ToolCall call = std::move(found->second);
+            pending.erase(found);
+            const auto ms = elapsed_ms(std::get<Running>(call.status).started_at, event.timestamp);
+            call.status = result.is_error ? ToolStatus{Error{ms}} : ToolStatus{Ok{ms}};
+            tool_calls.push_back(std::move(call));
+          },
+          [&](const session_log::Assistant& assistant) {
+            if (assistant.usage) {
+              if (assistant.message_id) {
+                auto [entry, fresh] = usage_by_message.try_emplace(*assistant.message_id, *assistant.usage);
+                if (!fresh) {
+                  totals = minus(totals, entry->second);
+                  entry->second = *assistant.usage;
+                }
+              }
+              totals = plus(totals, *assistant.usage);
+              last_usage = assistant.usage;
+            }
+            awaiting_reply = false;
+            push_step(step::Assistant{});
+          },
+          [&](const session_log::User&) {
+            std::vector<std::string> keys;
+            keys.reserve(pending.size());
+            for (const auto& [key, call] : pending) keys.push_back(key);
+            for (const auto& key : keys) {
+              auto node = pending.extract(key);
+              ToolCall call = std::move(node.mapped());
+              call.status = Ok{elapsed_ms(std::get<Running>(call.status).started_at, event.timestamp)};
+              tool_calls.push_back(std::move(call));
+            }
+            awaiting_reply = true;
+            push_step(step::User{});
+          },
+          [&](const session_log::Thinking&) { push_step(step::Thinking{}); },
+          [&](const session_log::Heartbeat&) {},
+      },
+      event.kind);
+}
+
+void Session::push_step(Step step) {
+  if (!flow.empty() && flow.back() == step) return;
+  flow.push_back(std::move(step));
+}
+
+std::vector<const ToolCall*> Session::running_tools() const {
+  std::vector<const ToolCall*> out;
+  out.reserve(pending.size());
+  for (const auto& [key, call] : pending) out.push_back(&call);
+  return out;
+}
+
+void SessionStore::ingest(const SessionEvent& event) {
+  auto [entry, fresh] = sessions.try_emplace(event.session_id);
+  if (fresh) order.push_back(event.session_id);
+  entry->second.apply(event);
+}
+
+const Session* SessionStore::latest() const {
+  if (order.empty()) return nullptr;
+  return &sessions.at(order.back());
+}
+
+}  // namespace orvik::session_store

@@ -1,0 +1,155 @@
+#include "term/buffer.hpp"
+
+#include <utf8proc.h>
+
+#include <algorithm>
+
+namespace orvik::term {
+
+std::uint16_t Rect::right() const { return static_cast<std::uint16_t>(std::min<std::uint32_t>(x + width, 0xffff)); }
+std::uint16_t Rect::bottom() const {
+  return static_cast<std::uint16_t>(std::min<std::uint32_t>(y + height, 0xffff));
+}
+
+Rect Rect::intersection(Rect other) const {
+  const auto x1 = std::max(left(), other.left());
+  const auto y1 = std::max(top(), other.top());
+  const auto x2 = std::min(right(), other.right());
+  const auto y2 = std::min(bottom(), other.bottom());
+  if (x2 <= x1 || y2 <= y1) return Rect{x1, y1, 0, 0};
+  return Rect{x1, y1, static_cast<std::uint16_t>(x2 - x1), static_cast<std::uint16_t>(y2 - y1)};
+}
+
+Style Style::patched_onto(Style base) const {
+  return Style{fg ? fg : base.fg, bold || base.bold};
+}
+
+void Cell::set_style(Style style) {
+  if (style.fg) fg = *style.fg;
+  if (style.bold) bold = true;
+}
+
+Buffer Buffer::empty(Rect area) { return Buffer{area, std::vector<Cell>(area.area())}; }
+
+Cell& Buffer::at(std::uint16_t x, std::uint16_t y) {
+  return cells[std::size_t{static_cast<std::uint16_t>(y - area.y)} * area.width + (x - area.x)];
+}
+
+const Cell& Buffer::at(std::uint16_t x, std::uint16_t y) const {
+  return cells[std::size_t{static_cast<std::uint16_t>(y - area.y)} * area.width + (x - area.x)];
+}
+
+void Buffer::set_style(Rect r, Style style) {
+  const Rect clip = r.intersection(area);
+  for (std::uint16_t y = clip.top(); y < clip.bottom(); ++y)
+    for (std::uint16_t x = clip.left(); x < clip.right(); ++x) at(x, y).set_style(style);
+}
+
+void Buffer::reset() {
+  for (auto& c : cells) c.reset();
+}
+
+std::uint16_t Buffer::set_stringn(std::uint16_t x, std::uint16_t y, std::string_view text, std::size_t max_width,
+                                  Style style) {
+  if (y < area.top() || y >= area.bottom() || x < area.left()) return x;
+  const std::size_t limit = std::min<std::size_t>(max_width, area.right() > x ? area.right() - x : 0);
+  std::size_t used = 0;
+  for (auto& g : graphemes(text)) {
+    if (used + g.width > limit) break;
+    const auto col = static_cast<std::uint16_t>(x + used);
+    Cell& cell = at(col, y);
+    cell.symbol = std::move(g.symbol);
+    cell.set_style(style);
+    for (std::uint16_t i = 1; i < g.width; ++i) {
+      Cell& hidden = at(static_cast<std::uint16_t>(col + i), y);
+      hidden.symbol.clear();
+      hidden.set_style(style);
+    }
+    used += g.width;
+  }
+  return static_cast<std::uint16_t>(x + used);
+}
+
+namespace {
+
+constexpr std::string_view replacement = "\xEF\xBF\xBD";  // U+FFFD
+
+void append_utf8(std::string& out, utf8proc_int32_t cp) {
+  utf8proc_uint8_t bytes[4];
+  const auto n = utf8proc_encode_char(cp, bytes);
+  out.append(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(n));
+}
+
+// What a character that must not reach the terminal is drawn as.
+utf8proc_int32_t stand_in(utf8proc_int32_t cp) {
+  if (cp < 0x20) return 0x2400 + cp;  // control pictures: ␀ … ␟
+  if (cp == 0x7f) return 0x2421;      // ␡
+  return 0xfffd;
+}
+
+bool is_unsafe(utf8proc_int32_t cp) {
+  switch (utf8proc_category(cp)) {
+    case UTF8PROC_CATEGORY_CC:
+    case UTF8PROC_CATEGORY_CF:
+    case UTF8PROC_CATEGORY_CS:
+    case UTF8PROC_CATEGORY_CN:
+    case UTF8PROC_CATEGORY_ZL:
+    case UTF8PROC_CATEGORY_ZP:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+std::vector<Grapheme> graphemes(std::string_view text) {
+  std::vector<Grapheme> out;
+  auto* p = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
+  auto remaining = static_cast<utf8proc_ssize_t>(text.size());
+  utf8proc_int32_t prev = -1;
+  utf8proc_int32_t state = 0;
+  while (remaining > 0) {
+    utf8proc_int32_t cp = 0;
+    auto n = utf8proc_iterate(p, remaining, &cp);
+    if (n <= 0) {
+      cp = 0xfffd;
+      n = 1;
+    }
+    p += n;
+    remaining -= n;
+    const bool unsafe = is_unsafe(cp);
+    const bool joins = !unsafe && prev >= 0 && !out.empty() && !utf8proc_grapheme_break_stateful(prev, cp, &state);
+    if (joins) {
+      append_utf8(out.back().symbol, cp);
+      prev = cp;
+      continue;
+    }
+    state = 0;
+    Grapheme g;
+    if (unsafe) {
+      append_utf8(g.symbol, stand_in(cp));
+      prev = -1;  // nothing joins a stand-in
+    } else {
+      const int width = utf8proc_charwidth(cp);
+      if (width <= 0) {
+        g.symbol = replacement;  // a mark with nothing to sit on
+        prev = -1;
+      } else {
+        append_utf8(g.symbol, cp);
+        g.width = static_cast<std::uint16_t>(std::min(width, 2));
+        prev = cp;
+      }
+    }
+    out.push_back(std::move(g));
+  }
+  return out;
+}
+
+std::size_t display_width(std::string_view text) {
+  std::size_t width = 0;
+  for (const auto& g : graphemes(text)) width += g.width;
+  return width;
+}
+
+}  // namespace orvik::term
