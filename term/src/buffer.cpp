@@ -49,6 +49,7 @@ void Buffer::reset() {
 namespace {
 
 constexpr std::string_view replacement = "\xEF\xBF\xBD";  // U+FFFD
+constexpr std::size_t max_joined = 4;
 
 void append_utf8(std::string& out, utf8proc_int32_t cp) {
   utf8proc_uint8_t bytes[4];
@@ -87,6 +88,7 @@ void each_grapheme(std::string_view text, Emit&& emit) {
   auto remaining = static_cast<utf8proc_ssize_t>(text.size());
   utf8proc_int32_t prev = -1;
   utf8proc_int32_t state = 0;
+  std::size_t joined = 0;  // characters joined to the current grapheme's first one
   while (remaining > 0) {
     utf8proc_int32_t cp = 0;
     auto n = utf8proc_iterate(p, remaining, &cp);
@@ -102,12 +104,15 @@ void each_grapheme(std::string_view text, Emit&& emit) {
     const bool joins =
         !unsafe && prev >= 0 && !(ascii && prev < 0x7f) && !utf8proc_grapheme_break_stateful(prev, cp, &state);
     if (joins) {
-      append_utf8(symbol, cp);
+      // Marks piled on one base can reach into the rows above and below; a few are enough for any script.
+      if (joined < max_joined) append_utf8(symbol, cp);
+      ++joined;
       prev = cp;
       continue;
     }
     if (width > 0 && !emit(symbol, width)) return;
     symbol.clear();
+    joined = 0;
     state = 0;
     width = 1;
     if (unsafe) {

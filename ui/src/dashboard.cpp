@@ -34,6 +34,14 @@ std::string padded_name(std::string_view name) {
   return out;
 }
 
+// now − start, saturated: a log's timestamps may lie further from the clock than a nanosecond count can span.
+std::chrono::nanoseconds since(session_log::Timestamp start, session_log::Timestamp now) {
+  std::int64_t ns = 0;
+  if (__builtin_sub_overflow(now.time_since_epoch().count(), start.time_since_epoch().count(), &ns))
+    return start > now ? std::chrono::nanoseconds::min() : std::chrono::nanoseconds::max();
+  return std::chrono::nanoseconds{ns};
+}
+
 session_log::Timestamp started_at(const ToolCall& call) {
   return std::get<session_store::Running>(call.status).started_at;
 }
@@ -41,7 +49,7 @@ session_log::Timestamp started_at(const ToolCall& call) {
 // "{:.1}s" of the whole milliseconds since the start, never below zero; fmt rounds from the exact double,
 // ties to even, as the elapsed texts must.
 std::string elapsed_text(session_log::Timestamp start, session_log::Timestamp now) {
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now - start).count();
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(since(start, now)).count();
   return fmt::format(" [{:.1f}s]", static_cast<double>(std::max<std::int64_t>(ms, 0)) / 1000.0);
 }
 
@@ -118,7 +126,7 @@ std::vector<const ToolCall*> recent_running_tools(std::vector<const ToolCall*> c
     const auto* running = std::get_if<session_store::Running>(&call->status);
     if (!running) return true;
     // Truncated toward zero: 30.9 s counts as 30, and a start in the future as 0 or less.
-    return std::chrono::duration_cast<std::chrono::seconds>(now - running->started_at).count() > RUNNING_WINDOW_SECS;
+    return std::chrono::duration_cast<std::chrono::seconds>(since(running->started_at, now)).count() > RUNNING_WINDOW_SECS;
   });
   return calls;
 }

@@ -136,6 +136,18 @@ TEST(StepsPanel, WideTextIsCutCleanlyAtTheBorder) {
   EXPECT_EQ(buf.at(20, 1).symbol, "│");
 }
 
+TEST(RecentRunningTools, StartsCenturiesAwayFromTheClock) {
+  // A log may carry any instant the clock type holds; the difference must not overflow.
+  const ToolCall calls[] = {ToolCall{"a", "a", session_store::Running{Timestamp::min()}, std::nullopt},
+                            ToolCall{"b", "b", session_store::Running{Timestamp::max()}, std::nullopt}};
+  const auto kept = recent_running_tools({&calls[0], &calls[1]}, now);
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_EQ(kept[0]->name, "b");
+  Session s;
+  s.pending.emplace("b", calls[1]);
+  EXPECT_EQ(rows(steps(s, 24, 3))[1], "│⠋ b            [0.0s] │");
+}
+
 TEST(RecentRunningTools, FiltersInPlaceKeepingTheOrder) {
   const ToolCall calls[] = {running("a", 31s), running("b", 1s), running("c", 30s), running("d", -1s),
                             ToolCall{"e", "e", session_store::Ok{5}, std::nullopt}, running("f", 40s)};
