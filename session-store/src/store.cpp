@@ -21,8 +21,11 @@ TokenUsage minus(TokenUsage a, TokenUsage b) {
 }  // namespace
 
 std::uint64_t elapsed_ms(Timestamp start, Timestamp end) {
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(end - start).count();
-  return ms > 0 ? static_cast<std::uint64_t>(ms) : 0;
+  if (end <= start) return 0;
+  // Unsigned, so instants at the two ends of the range cannot overflow the difference.
+  const auto ns = static_cast<std::uint64_t>(end.time_since_epoch().count()) -
+                  static_cast<std::uint64_t>(start.time_since_epoch().count());
+  return ns / 1'000'000;
 }
 
 void Session::apply(const SessionEvent& event) {

@@ -45,6 +45,10 @@ TEST(ElapsedMs, TruncatesTowardZeroAndFloorsAtZero) {
       {250'900'000ns, 250}, {2'999'600ns, 2}, {400'000ns, 0}, {0ns, 0}, {-1'500'000ns, 0}, {-1ns, 0}, {30s, 30000},
   };
   for (const auto& c : cases) EXPECT_EQ(elapsed_ms(t0, t0 + c.delta), c.ms) << c.delta.count();
+  // The whole range of instants, end to end, without overflow.
+  const Timestamp lowest{std::chrono::nanoseconds::min()}, highest{std::chrono::nanoseconds::max()};
+  EXPECT_EQ(elapsed_ms(lowest, highest), std::numeric_limits<std::uint64_t>::max() / 1'000'000);
+  EXPECT_EQ(elapsed_ms(highest, lowest), 0u);
 }
 
 TEST(SessionStore, EmptyStoreHasNoLatest) {
