@@ -1,9 +1,8 @@
 #include "cli/command_line.hpp"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
+#include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -131,7 +130,7 @@ TEST(CommandLine, ProgramNameInUsageLines) {
 }
 
 TEST(CommandLine, StartedThroughALinkNamedObs) {
-  const auto dir = fs::path(::testing::TempDir()) / "cli_link";
+  const auto dir = fs::path(::testing::TempDir()) / ("cli_link_" + std::to_string(::getpid()));
   fs::remove_all(dir);
   fs::create_directories(dir);
   fs::create_symlink(CLI_PROBE, dir / "obs");
