@@ -110,6 +110,7 @@ StyledText help_screen(const Command& cmd, const std::string& name) {
   add(t, TextStyle::plain, "\n");
   return t;
 }
+
 CliExit report(const UsageError& e) {
   StyledText t;
   add(t, TextStyle::error, "error:");
