@@ -1,5 +1,7 @@
 #include "session_log/parse_line.hpp"
 
+#include "session_log/json_text.hpp"
+
 #include <utility>
 
 #include "events_from_record.hpp"
@@ -141,8 +143,7 @@ std::string tool_result_text(nlohmann::json&& content) {
     }
     return text;
   }
-  // Texts in a value are UTF-8 already; replacing what is not keeps dump() from throwing.
-  return content.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  return compact_json(content);
 }
 
 std::vector<SessionEvent> events_from_record(RawRecord&& record) {
