@@ -1,6 +1,7 @@
 #include "session_log/json_text.hpp"
 
 #include <fmt/format.h>
+#include <utf8proc.h>
 
 #include "reader.hpp"
 
@@ -10,8 +11,22 @@ namespace {
 void write_string(std::string& out, const std::string& text) {
   static constexpr char hex[] = "0123456789abcdef";
   out.push_back('"');
-  for (const char ch : text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char ch = text[i];
     const auto c = static_cast<unsigned char>(ch);
+    if (c >= 0x80) {
+      // Values read from a log are UTF-8; anything else becomes U+FFFD rather than broken text.
+      utf8proc_int32_t cp = 0;
+      const auto n = utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(text.data() + i),
+                                      static_cast<utf8proc_ssize_t>(text.size() - i), &cp);
+      if (n <= 0) {
+        out += "\xEF\xBF\xBD";
+      } else {
+        out.append(text, i, static_cast<std::size_t>(n));
+        i += static_cast<std::size_t>(n) - 1;
+      }
+      continue;
+    }
     switch (c) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;

@@ -25,6 +25,7 @@ TEST(CompactJson, WritesValuesTheWayTheLogsWriteThem) {
       {json(1e15), "1000000000000000.0"},
       {json(18446744073709551616.0), "1.8446744073709552e19"},
       {json("a\"b\\c\n\t\x01\x7f/é"), R"("a\"b\\c\n\t\u0001)" "\x7f/é\""},
+      {json("a\xff\xc3"), "\"a\xEF\xBF\xBD\xEF\xBF\xBD\""},
       {json::parse(R"({"b":1,"a":[1,2.5,{"Z":null,"a":"x"}],"":{}})"), R"({"":{},"a":[1,2.5,{"Z":null,"a":"x"}],"b":1})"},
       {json::array(), "[]"},
   };
