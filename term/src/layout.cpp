@@ -63,7 +63,8 @@ std::vector<Rect> Layout::split(Rect area) const {
   } else if (sum > total) {
     // Too small: the flexible parts give way first, then the fixed ones from the end.
     std::uint64_t excess = sum - total;
-    for (const auto kind : {Kind::Min, Kind::Percentage, Kind::Length}) excess = shrink(sizes, constraints, kind, excess);
+    for (const auto kind : {Kind::Min, Kind::Percentage, Kind::Length})
+      excess = shrink(sizes, constraints, kind, excess);
   }
 
   std::vector<Rect> out;

@@ -45,18 +45,19 @@ void render(const Block& block, Rect area, Buffer& buf) {
   const bool has_left = block.borders & LEFT, has_right = block.borders & RIGHT;
   const bool has_top = block.borders & TOP, has_bottom = block.borders & BOTTOM;
 
-  if (has_left)
-    for (auto y = top; y <= bottom; ++y) put(buf, left, y, vertical);
+  // Drawn so that on a box one cell high or wide the top and the left border win.
   if (has_right)
     for (auto y = top; y <= bottom; ++y) put(buf, right, y, vertical);
-  if (has_top)
-    for (auto x = left; x <= right; ++x) put(buf, x, top, horizontal);
+  if (has_left)
+    for (auto y = top; y <= bottom; ++y) put(buf, left, y, vertical);
   if (has_bottom)
     for (auto x = left; x <= right; ++x) put(buf, x, bottom, horizontal);
-  if (has_top && has_left) put(buf, left, top, top_left);
-  if (has_top && has_right) put(buf, right, top, top_right);
-  if (has_bottom && has_left) put(buf, left, bottom, bottom_left);
+  if (has_top)
+    for (auto x = left; x <= right; ++x) put(buf, x, top, horizontal);
   if (has_bottom && has_right) put(buf, right, bottom, bottom_right);
+  if (has_bottom && has_left) put(buf, left, bottom, bottom_left);
+  if (has_top && has_right) put(buf, right, top, top_right);
+  if (has_top && has_left) put(buf, left, top, top_left);
 
   if (block.title.empty()) return;
   // The title sits between the corners, never over them.

@@ -32,6 +32,18 @@ TEST(Graphemes, TurnWhatCouldActOnATerminalIntoVisibleStandIns) {
   for (const auto& c : cases) EXPECT_EQ(symbols(c.text), c.expected) << c.text;
 }
 
+TEST(Graphemes, KeepAFewMarksOnABase) {
+  std::string zalgo = "a";
+  for (int i = 0; i < 50; ++i) zalgo += "\xcc\x81";  // U+0301
+  zalgo += "b";
+  const auto g = graphemes(zalgo);
+  ASSERT_EQ(g.size(), 2u);
+  EXPECT_EQ(g[0].symbol, "a\xcc\x81\xcc\x81\xcc\x81\xcc\x81");
+  EXPECT_EQ(g[0].width, 1);
+  EXPECT_EQ(g[1].symbol, "b");
+  EXPECT_EQ(symbols("\xf0\x9f\x87\xa9\xf0\x9f\x87\xaa"), std::vector<std::string>{"\xf0\x9f\x87\xa9\xf0\x9f\x87\xaa"});  // a flag
+}
+
 TEST(Graphemes, WidthsInCells) {
   const struct {
     std::string_view text;

@@ -36,6 +36,11 @@ TEST(Block, DrawsOnlyTheChosenSides) {
     EXPECT_EQ(rows(render_widget(Block{.title = " T", .borders = c.borders}, 5, 3)), c.expected) << int{c.borders};
 }
 
+TEST(Block, OneCellHighOrWideKeepsTheTopAndLeft) {
+  EXPECT_EQ(rows(render_widget(Block{.title = "T"}, 4, 1)), Rows{"╭T─╮"});
+  EXPECT_EQ(rows(render_widget(Block{}, 1, 3)), (Rows{"╭", "│", "╰"}));
+}
+
 TEST(Block, TitleIsCutBeforeTheCorner) {
   EXPECT_EQ(rows(render_widget(Block{.title = " Events (newest first) "}, 8, 2)), (Rows{"╭ Event╮", "╰──────╯"}));
 }
