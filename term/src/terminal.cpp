@@ -221,6 +221,8 @@ void append_diff(const Buffer& previous, const Buffer& next, std::string& out) {
 
 struct Terminal::State {
   int fd = -1;
+  int size_fd = -1;  // where the size is read: `fd`, or the terminal when `fd` is none
+  Tty size_tty;
   std::optional<Rect> fixed;
   Rect area;
   bool area_known = false;  // false until the first draw, and after a failed write
@@ -245,10 +247,19 @@ Terminal::~Terminal() {
 }
 
 Result<Terminal> Terminal::create(int fd) {
-  auto size = window_size(fd);
-  if (!size) return std::unexpected(std::move(size.error()));
   auto state = std::make_unique<State>();
   state->fd = fd;
+  state->size_fd = fd;
+  if (!::isatty(fd)) {
+    // Output into a pipe (through tee, say) still has a screen size: the controlling terminal's.
+    const int tty = ::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
+    if (tty >= 0) {
+      state->size_fd = tty;
+      state->size_tty = Tty(tty, true);
+    }
+  }
+  auto size = window_size(state->size_fd);
+  if (!size) return std::unexpected(std::move(size.error()));
   state->area = *size;
   return Terminal(std::move(state));
 }
@@ -267,7 +278,7 @@ Result<Frame> Terminal::begin_frame() {
   if (s.fixed) {
     area = *s.fixed;
   } else {
-    auto size = window_size(s.fd);
+    auto size = window_size(s.size_fd);
     if (!size) return std::unexpected(std::move(size.error()));
     area = *size;
   }
