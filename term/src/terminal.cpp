@@ -195,7 +195,8 @@ void append_diff(const Buffer& previous, const Buffer& next, std::string& out) {
       const Cell& now = next.cells[base + col];
       const Cell& before = previous.cells[base + col];
       const std::uint16_t width = symbol_width(now.symbol);
-      if (to_skip == 0 && (now != before || invalidated > 0)) {
+      const bool changed = now != before;
+      if (to_skip == 0 && (changed || invalidated > 0)) {
         const auto x = static_cast<std::uint16_t>(area.x + col);
         const auto y = static_cast<std::uint16_t>(area.y + row);
         pen.move_to(x, y);
@@ -211,7 +212,7 @@ void append_diff(const Buffer& previous, const Buffer& next, std::string& out) {
         }
       }
       to_skip = width > 1 ? static_cast<std::uint16_t>(width - 1) : 0;
-      const std::uint16_t affected = std::max(width, symbol_width(before.symbol));
+      const std::uint16_t affected = changed ? std::max(width, symbol_width(before.symbol)) : width;
       invalidated = std::max(affected, invalidated);
       invalidated = invalidated > 0 ? static_cast<std::uint16_t>(invalidated - 1) : 0;
     }
