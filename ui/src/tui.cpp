@@ -8,6 +8,7 @@
 
 #include <fmt/format.h>
 
+#include "session_log/json_text.hpp"
 #include "term/input.hpp"
 #include "term/layout.hpp"
 #include "term/terminal.hpp"
@@ -73,8 +74,7 @@ std::string argument_preview(const nlohmann::json& input) {
   if (input.is_object())
     for (auto it = input.begin(); it != input.end(); ++it)  // keys in byte order
       if (it->is_string()) return truncate_text(it->get_ref<const std::string&>(), TOOL_ARG_PREVIEW_CHARS);
-  // Strings never checked for valid UTF-8 must not stop the draw.
-  return truncate_text(input.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace), TOOL_ARG_PREVIEW_CHARS);
+  return truncate_text(session_log::compact_json(input), TOOL_ARG_PREVIEW_CHARS);
 }
 
 struct RowKind {
