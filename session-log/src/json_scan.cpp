@@ -70,8 +70,8 @@ bool fail_unplaced(Reader& r, std::string text) {
   return false;
 }
 
-bool fail_invalid_type(Reader& r, std::string_view found, std::string_view expected) {
-  fail_unplaced(r, fmt::format(fmt::runtime(msg::invalid_type), found, expected));
+bool fail_found(Reader& r, std::string_view message, std::string_view found, std::string_view expected) {
+  fail_unplaced(r, fmt::format(fmt::runtime(message), found, expected));
   place(r);
   return false;
 }
@@ -114,7 +114,7 @@ bool fail_invalid_type_here(Reader& r, std::string_view expected) {
       break;
     }
   }
-  return fail_invalid_type(r, found, expected);
+  return fail_found(r, msg::invalid_type, found, expected);
 }
 
 std::string failure_message(const Reader& r) {

@@ -2,7 +2,6 @@
 // the line into their typed form.
 
 #include <array>
-#include <cstring>
 
 #include <fmt/format.h>
 
@@ -68,13 +67,10 @@ bool read_count(Reader& r, std::uint64_t& out) {
   if (!read_number(r, positive, n)) return false;
   switch (n.kind) {
     case Number::Kind::unsigned_int: out = n.u; return true;
-    case Number::Kind::signed_int:
-      fail_unplaced(r, fmt::format(fmt::runtime(msg::invalid_value), found_number(n), msg::expect_u64));
-      place(r);
-      return false;
+    case Number::Kind::signed_int: return fail_found(r, msg::invalid_value, found_number(n), msg::expect_u64);
     case Number::Kind::floating: break;
   }
-  return fail_invalid_type(r, found_number(n), msg::expect_u64);
+  return fail_found(r, msg::invalid_type, found_number(n), msg::expect_u64);
 }
 
 // The object form: each known key at most once, unlisted keys skipped. `index` maps a key to its
@@ -251,23 +247,25 @@ bool read_raw_message(Reader& r, RawMessage& out) {
       });
 }
 
-bool read_optional_message(Reader& r, std::optional<RawMessage>& out) { return read_optional(r, out, read_raw_message); }
+bool read_optional_message(Reader& r, std::optional<RawMessage>& out) {
+  return read_optional(r, out, read_raw_message);
+}
 
 bool read_raw_tool_file(Reader& r, RawToolFile& out) {
   static constexpr std::array<std::string_view, 1> keys{"filePath"};
+  const auto field = [&] { return read_optional_string(r, out.filePath); };
   return read_struct(
       r, msg::expect_tool_file,
-      [&] {
-        return read_members(r, keys, index_in(keys), [&](std::size_t) { return read_optional_string(r, out.filePath); });
-      },
+      [&] { return read_members(r, keys, index_in(keys), [&](std::size_t) { return field(); }); },
       [&] {
         bool first = true;
-        return read_element(r, first, 0, msg::expect_tool_file_len, false,
-                            [&] { return read_optional_string(r, out.filePath); });
+        return read_element(r, first, 0, msg::expect_tool_file_len, false, field);
       });
 }
 
-bool read_optional_tool_file(Reader& r, std::optional<RawToolFile>& out) { return read_optional(r, out, read_raw_tool_file); }
+bool read_optional_tool_file(Reader& r, std::optional<RawToolFile>& out) {
+  return read_optional(r, out, read_raw_tool_file);
+}
 
 // Only the object form is read: any other value is passed over (see read_optional_tool_use_result).
 bool read_raw_tool_use_result(Reader& r, RawToolUseResult& out) {

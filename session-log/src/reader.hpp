@@ -17,6 +17,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "messages.hpp"
 #include "session_log/raw.hpp"
 
 namespace orvik::session_log {
@@ -69,7 +70,8 @@ inline void place(Reader& r) {
 // "invalid type: {}, expected {}" for the value at the current position; reads a scalar to render
 // it, leaves arrays and objects unentered. Syntax errors in the scalar win.
 bool fail_invalid_type_here(Reader& r, std::string_view expected);
-bool fail_invalid_type(Reader& r, std::string_view found, std::string_view expected);
+// "invalid type: {}, expected {}" or "invalid value: {}, expected {}" for the value just read.
+bool fail_found(Reader& r, std::string_view message, std::string_view found, std::string_view expected);
 // The whole message: the failure's text and " at line {} column {}".
 std::string failure_message(const Reader& r);
 
@@ -88,7 +90,7 @@ inline int peek_ws(Reader& r) {
 
 // Before every typed "[" or "{": one level from the budget, then the bracket.
 inline bool enter(Reader& r) {
-  if (r.budget == 1) return fail_peek(r, "recursion limit exceeded");
+  if (r.budget == 1) return fail_peek(r, msg::recursion_limit);
   --r.budget;
   ++r.pos;
   return true;

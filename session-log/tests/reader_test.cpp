@@ -248,7 +248,8 @@ TEST(Reader, KeepsTheMessageIdOnlyWhenItIsAString) {
 }
 
 TEST(Reader, ContentStringIsOneTextBlockInBothForms) {
-  for (const std::string_view line : {R"({"message":{"content":"say \"hi\"\n"}})", R"({"message":["say \"hi\"\n",null]})"}) {
+  for (const std::string_view line :
+       {R"({"message":{"content":"say \"hi\"\n"}})", R"({"message":["say \"hi\"\n",null]})"}) {
     const auto record = read_raw_record(line);
     ASSERT_TRUE(record) << line << ": " << record.error();
     ASSERT_EQ(record->message->content->size(), 1u);
