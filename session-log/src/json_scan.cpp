@@ -2,8 +2,7 @@
 // separators, and the skipper for values that are dropped.
 
 #include <charconv>
-#include <cmath>
-#include <cstdlib>
+#include <algorithm>
 #include <limits>
 
 #include <fmt/format.h>
@@ -45,14 +44,42 @@ bool skip_number(Reader& r) {
   return true;
 }
 
-// Decimal text to the nearest double; false when it lies beyond the range of a double.
+// Whether a number literal that no double can hold lies above the range rather than below it:
+// the power of ten of its first significant digit plus its exponent.
+bool is_beyond_range(std::string_view text) {
+  std::size_t i = text.front() == '-' ? 1 : 0;
+  std::int64_t power = 0;
+  bool significant = false;
+  for (; i < text.size() && is_digit(text[i]); ++i) {
+    if (significant) ++power;
+    significant |= text[i] != '0';
+  }
+  if (i < text.size() && text[i] == '.') {
+    for (++i; i < text.size() && is_digit(text[i]); ++i) {
+      if (significant) continue;
+      --power;
+      significant = text[i] != '0';
+    }
+  }
+  std::int64_t exponent = 0;
+  bool negative = false;
+  if (i < text.size()) {
+    ++i;  // the e
+    negative = text[i] == '-';
+    if (text[i] == '-' || text[i] == '+') ++i;
+    for (; i < text.size(); ++i) exponent = std::min<std::int64_t>(exponent * 10 + (text[i] - '0'), 1'000'000'000);
+  }
+  return significant && power + (negative ? -exponent : exponent) > 0;
+}
+
+// Number text to the nearest double; false when it lies beyond the range of a double.
 bool to_double(std::string_view text, double& out) {
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
-  if (ec == std::errc{} && end == text.data() + text.size()) return true;
-  // from_chars refuses underflow as well as overflow; strtod tells them apart.
-  const std::string copy(text);
-  out = std::strtod(copy.c_str(), nullptr);
-  return !std::isinf(out);
+  if (ec != std::errc::result_out_of_range) return true;
+  // from_chars leaves the value alone for underflow as well as for overflow.
+  if (is_beyond_range(text)) return false;
+  out = text.front() == '-' ? -0.0 : 0.0;
+  return true;
 }
 
 }  // namespace
