@@ -16,6 +16,7 @@
 #include <system_error>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include <fmt/format.h>
@@ -61,6 +62,7 @@ struct FileWatcher::Impl {
   std::unordered_map<int, fs::path> path_of;
   std::map<std::string, int> wd_of;  // ordered, so that a tree is one range of keys
   std::vector<NotifyMessage> pending;  // problems met by watch(), for the thread to hand on
+  std::vector<fs::path> roots;
 
   std::thread thread;
 
@@ -80,6 +82,7 @@ struct FileWatcher::Impl {
   // created. Only a failure on `root` itself is returned; the others go to `out`.
   Result<> add_tree(const fs::path& root, bool report_contents, std::vector<NotifyMessage>& out) {
     std::vector<fs::path> todo{root};
+    std::unordered_set<int> visited;
     for (bool is_root = true; !todo.empty(); is_root = false) {
       fs::path dir = std::move(todo.back());
       todo.pop_back();
@@ -88,13 +91,14 @@ struct FileWatcher::Impl {
       if (wd < 0) {
         const int err = errno;
         if (is_root) return std::unexpected(watch_error(dir, err));
-        out.emplace_back(watch_error(dir, err));
+        // Gone again, or no longer a directory: nothing to watch.
+        if (err != ENOENT && err != ENOTDIR) out.emplace_back(watch_error(dir, err));
         continue;
       }
-      // The same directory reached a second way (a link loop, or watched already): its tree is covered.
-      if (auto known = path_of.find(wd); known != path_of.end()) continue;
-      path_of.emplace(wd, dir);
-      wd_of[dir.native()] = wd;
+      // A directory reached a second way (a link loop) is walked once.
+      if (!visited.insert(wd).second) continue;
+      // One already watched keeps the name it was found under first.
+      if (path_of.emplace(wd, dir).second) wd_of[dir.native()] = wd;
 
       std::error_code ec;
       for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
@@ -164,6 +168,8 @@ struct FileWatcher::Impl {
       const RawEvent& e = events[i];
       if (e.mask & IN_Q_OVERFLOW) {
         emit(ChangeKind::Other, ChangeDetail::Any, {});
+        // Directories made meanwhile went unseen; whatever they hold is older than the overflow's report.
+        for (const auto& root : roots) (void)add_tree(root, false, out);
         continue;
       }
       if (e.mask & IN_IGNORED) {
@@ -275,6 +281,7 @@ Result<> FileWatcher::watch(const fs::path& root) {
   std::lock_guard lock(impl_->mutex);
   const auto before = impl_->pending.size();
   auto result = impl_->add_tree(root, false, impl_->pending);
+  if (result) impl_->roots.push_back(root);
   if (impl_->pending.size() != before) impl_->wake_up();
   return result;
 }

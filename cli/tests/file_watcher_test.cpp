@@ -217,7 +217,7 @@ TEST_F(FileWatcherTest, ReportsADeletedDirectoryFromItsParentAndItself) {
   EXPECT_EQ(details, (std::vector<ChangeDetail>{ChangeDetail::Any, ChangeDetail::Folder}));
 }
 
-TEST(FileWatcher, ReportsLostNotificationsAsOther) {
+TEST(FileWatcher, ReportsLostNotificationsAsOtherAndStillWatchesWhatWasMadeMeanwhile) {
   TempDir dir;
   // A handler that holds the thread until released, so that the kernel's queue overflows meanwhile.
   std::mutex mutex;
@@ -237,6 +237,9 @@ TEST(FileWatcher, ReportsLostNotificationsAsOther) {
   append(b, "");
   // Alternating files, since the kernel merges a repeat of the event just before it.
   for (int i = 0; i < 20000; ++i) ::chmod((i % 2 ? a : b).c_str(), (i % 4 < 2) ? 0600 : 0644);
+  // Its creation is lost with the rest; it is watched all the same.
+  const auto late = dir.path / "late";
+  fs::create_directory(late);
   {
     std::lock_guard lock(mutex);
     released = true;
@@ -254,6 +257,15 @@ TEST(FileWatcher, ReportsLostNotificationsAsOther) {
     }
   }
   EXPECT_TRUE(overflow);
+  append(late / "x.jsonl", "x\n");
+  bool heard = false;
+  while (!heard && std::chrono::steady_clock::now() < until + DEADLINE) {
+    auto got = rx.recv_timeout(100ms);
+    if (auto* m = std::get_if<NotifyMessage>(&got)) {
+      if (auto* n = std::get_if<Notification>(m)) heard = n->paths == std::vector<fs::path>{late / "x.jsonl"};
+    }
+  }
+  EXPECT_TRUE(heard);
 }
 
 TEST(FileWatcher, FailsToWatchAMissingPathWithTheSystemsReason) {
