@@ -97,8 +97,13 @@ struct FileWatcher::Impl {
       }
       // A directory reached a second way (a link loop) is walked once.
       if (!visited.insert(wd).second) continue;
-      // One already watched keeps the name it was found under first.
-      if (path_of.emplace(wd, dir).second) wd_of[dir.native()] = wd;
+      // One already watched keeps the name it was found under first. What it holds was reported in its
+      // time, so a walk that reports does not go into it (a link to an older part of the tree).
+      if (path_of.emplace(wd, dir).second) {
+        wd_of[dir.native()] = wd;
+      } else if (report_contents) {
+        continue;
+      }
 
       std::error_code ec;
       for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
