@@ -216,9 +216,18 @@ Result<void> run_loop(App& app, session_log::Receiver<SessionEvent>& events, ter
 Result<void> run_tui(session_log::Receiver<SessionEvent> events) {
   auto raw = term::RawMode::enable();
   if (!raw) return std::unexpected(std::move(raw.error()));
-  if (auto entered = term::write_all(STDOUT_FILENO, term::ENTER_ALTERNATE_SCREEN); !entered) return entered;
+  // A set-up that fails half-way puts the terminal back, so the shell is not left without echo; the
+  // first error is the one returned.
+  if (auto entered = term::write_all(STDOUT_FILENO, term::ENTER_ALTERNATE_SCREEN); !entered) {
+    (void)raw->disable();
+    return entered;
+  }
   auto terminal = term::Terminal::create(STDOUT_FILENO);
-  if (!terminal) return std::unexpected(std::move(terminal.error()));
+  if (!terminal) {
+    (void)raw->disable();
+    (void)term::write_all(STDOUT_FILENO, term::LEAVE_ALTERNATE_SCREEN);
+    return std::unexpected(std::move(terminal.error()));
+  }
   auto app = std::make_unique<App>();
 
   Result<void> outcome = run_loop(*app, events, *terminal);

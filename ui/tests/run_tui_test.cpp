@@ -199,16 +199,17 @@ TEST(RunTui, WithoutATerminalFailsAtOnceAndWritesNothing) {
   ::waitpid(child, nullptr, 0);
 }
 
-// A set-up step that fails leaves on what the steps before it turned on.
-TEST(RunTui, AFailedSetUpLeavesTheTerminalAsFarAsItGot) {
+// A set-up step that fails puts back what the steps before it turned on.
+TEST(RunTui, AFailedSetUpRestoresTheTerminal) {
   const struct {
     const char* what;
     bool output_readable;  // a pipe, or /dev/null opened for reading only
     std::string_view error;
-    std::string_view written;
+    std::string written;
   } cases[] = {
       {"entering the alternate screen fails", false, "Bad file descriptor (os error 9)", ""},
-      {"reading the size fails", true, "Inappropriate ioctl for device (os error 25)", term::ENTER_ALTERNATE_SCREEN},
+      {"reading the size fails", true, "Inappropriate ioctl for device (os error 25)",
+       std::string(term::ENTER_ALTERNATE_SCREEN) + std::string(term::LEAVE_ALTERNATE_SCREEN)},
   };
   for (const auto& c : cases) {
     int master = -1, slave = -1, out[2], report[2];
@@ -234,7 +235,7 @@ TEST(RunTui, AFailedSetUpLeavesTheTerminalAsFarAsItGot) {
     ::close(out[1]);
     ::close(report[1]);
     ::close(slave);
-    EXPECT_EQ(read_all(report[0]), std::string(c.error) + " raw") << c.what;
+    EXPECT_EQ(read_all(report[0]), std::string(c.error) + " cooked") << c.what;
     EXPECT_EQ(read_all(out[0]), c.written) << c.what;
     ::waitpid(child, nullptr, 0);
     ::close(master);
