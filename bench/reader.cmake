@@ -1,0 +1,1 @@
+orvik_bench(reader LIBS session_log)
