@@ -7,9 +7,7 @@
 namespace orvik::term {
 
 std::uint16_t Rect::right() const { return static_cast<std::uint16_t>(std::min<std::uint32_t>(x + width, 0xffff)); }
-std::uint16_t Rect::bottom() const {
-  return static_cast<std::uint16_t>(std::min<std::uint32_t>(y + height, 0xffff));
-}
+std::uint16_t Rect::bottom() const { return static_cast<std::uint16_t>(std::min<std::uint32_t>(y + height, 0xffff)); }
 
 Rect Rect::intersection(Rect other) const {
   const auto x1 = std::max(left(), other.left());
@@ -20,9 +18,7 @@ Rect Rect::intersection(Rect other) const {
   return Rect{x1, y1, static_cast<std::uint16_t>(x2 - x1), static_cast<std::uint16_t>(y2 - y1)};
 }
 
-Style Style::patched_onto(Style base) const {
-  return Style{fg ? fg : base.fg, bold || base.bold};
-}
+Style Style::patched_onto(Style base) const { return Style{fg ? fg : base.fg, bold || base.bold}; }
 
 void Cell::set_style(Style style) {
   if (style.fg) fg = *style.fg;
@@ -40,6 +36,7 @@ const Cell& Buffer::at(std::uint16_t x, std::uint16_t y) const {
 }
 
 void Buffer::set_style(Rect r, Style style) {
+  if (!style.fg && !style.bold) return;  // the default style changes nothing
   const Rect clip = r.intersection(area);
   for (std::uint16_t y = clip.top(); y < clip.bottom(); ++y)
     for (std::uint16_t x = clip.left(); x < clip.right(); ++x) at(x, y).set_style(style);
@@ -49,30 +46,10 @@ void Buffer::reset() {
   for (auto& c : cells) c.reset();
 }
 
-std::uint16_t Buffer::set_stringn(std::uint16_t x, std::uint16_t y, std::string_view text, std::size_t max_width,
-                                  Style style) {
-  if (y < area.top() || y >= area.bottom() || x < area.left()) return x;
-  const std::size_t limit = std::min<std::size_t>(max_width, area.right() > x ? area.right() - x : 0);
-  std::size_t used = 0;
-  for (auto& g : graphemes(text)) {
-    if (used + g.width > limit) break;
-    const auto col = static_cast<std::uint16_t>(x + used);
-    Cell& cell = at(col, y);
-    cell.symbol = std::move(g.symbol);
-    cell.set_style(style);
-    for (std::uint16_t i = 1; i < g.width; ++i) {
-      Cell& hidden = at(static_cast<std::uint16_t>(col + i), y);
-      hidden.symbol.clear();
-      hidden.set_style(style);
-    }
-    used += g.width;
-  }
-  return static_cast<std::uint16_t>(x + used);
-}
-
 namespace {
 
 constexpr std::string_view replacement = "\xEF\xBF\xBD";  // U+FFFD
+constexpr std::size_t max_joined = 4;
 
 void append_utf8(std::string& out, utf8proc_int32_t cp) {
   utf8proc_uint8_t bytes[4];
@@ -101,14 +78,17 @@ bool is_unsafe(utf8proc_int32_t cp) {
   }
 }
 
-}  // namespace
-
-std::vector<Grapheme> graphemes(std::string_view text) {
-  std::vector<Grapheme> out;
+// Calls `emit(symbol, width)` for each grapheme of `text`, in order, with its safe text, until it returns
+// false; builds nothing, so a long text cut early costs little.
+template <class Emit>
+void each_grapheme(std::string_view text, Emit&& emit) {
+  std::string symbol;
+  std::uint16_t width = 0;
   auto* p = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
   auto remaining = static_cast<utf8proc_ssize_t>(text.size());
   utf8proc_int32_t prev = -1;
   utf8proc_int32_t state = 0;
+  std::size_t joined = 0;  // characters joined to the current grapheme's first one
   while (remaining > 0) {
     utf8proc_int32_t cp = 0;
     auto n = utf8proc_iterate(p, remaining, &cp);
@@ -118,38 +98,81 @@ std::vector<Grapheme> graphemes(std::string_view text) {
     }
     p += n;
     remaining -= n;
-    const bool unsafe = is_unsafe(cp);
-    const bool joins = !unsafe && prev >= 0 && !out.empty() && !utf8proc_grapheme_break_stateful(prev, cp, &state);
+    // Printable ASCII needs no table: it is safe, one cell wide, and never joins printable ASCII before it.
+    const bool ascii = cp >= 0x20 && cp < 0x7f;
+    const bool unsafe = !ascii && is_unsafe(cp);
+    const bool joins =
+        !unsafe && prev >= 0 && !(ascii && prev < 0x7f) && !utf8proc_grapheme_break_stateful(prev, cp, &state);
     if (joins) {
-      append_utf8(out.back().symbol, cp);
+      // Marks piled on one base can reach into the rows above and below; a few are enough for any script.
+      if (joined < max_joined) append_utf8(symbol, cp);
+      ++joined;
       prev = cp;
       continue;
     }
+    if (width > 0 && !emit(symbol, width)) return;
+    symbol.clear();
+    joined = 0;
     state = 0;
-    Grapheme g;
+    width = 1;
     if (unsafe) {
-      append_utf8(g.symbol, stand_in(cp));
+      append_utf8(symbol, stand_in(cp));
       prev = -1;  // nothing joins a stand-in
     } else {
-      const int width = utf8proc_charwidth(cp);
-      if (width <= 0) {
-        g.symbol = replacement;  // a mark with nothing to sit on
+      const int w = ascii ? 1 : utf8proc_charwidth(cp);
+      if (w <= 0) {
+        symbol = replacement;  // a mark with nothing to sit on
         prev = -1;
       } else {
-        append_utf8(g.symbol, cp);
-        g.width = static_cast<std::uint16_t>(std::min(width, 2));
+        append_utf8(symbol, cp);
+        width = static_cast<std::uint16_t>(std::min(w, 2));
         prev = cp;
       }
     }
-    out.push_back(std::move(g));
   }
+  if (width > 0) emit(symbol, width);
+}
+
+}  // namespace
+
+std::uint16_t Buffer::set_stringn(std::uint16_t x, std::uint16_t y, std::string_view text, std::size_t max_width,
+                                  Style style) {
+  if (y < area.top() || y >= area.bottom() || x < area.left()) return x;
+  const std::size_t limit = std::min<std::size_t>(max_width, area.right() > x ? area.right() - x : 0);
+  std::size_t used = 0;
+  each_grapheme(text, [&](const std::string& symbol, std::uint16_t width) {
+    if (used + width > limit) return false;  // what follows a character that does not fit is not drawn either
+    const auto col = static_cast<std::uint16_t>(x + used);
+    Cell& cell = at(col, y);
+    cell.symbol = symbol;
+    cell.set_style(style);
+    for (std::uint16_t i = 1; i < width; ++i) {
+      Cell& hidden = at(static_cast<std::uint16_t>(col + i), y);
+      hidden.symbol.clear();
+      hidden.set_style(style);
+    }
+    used += width;
+    return true;
+  });
+  return static_cast<std::uint16_t>(x + used);
+}
+
+std::vector<Grapheme> graphemes(std::string_view text) {
+  std::vector<Grapheme> out;
+  each_grapheme(text, [&](const std::string& symbol, std::uint16_t width) {
+    out.push_back(Grapheme{symbol, width});
+    return true;
+  });
   return out;
 }
 
 std::size_t display_width(std::string_view text) {
-  std::size_t width = 0;
-  for (const auto& g : graphemes(text)) width += g.width;
-  return width;
+  std::size_t total = 0;
+  each_grapheme(text, [&](const std::string&, std::uint16_t width) {
+    total += width;
+    return true;
+  });
+  return total;
 }
 
 }  // namespace orvik::term

@@ -32,7 +32,7 @@ enum class Color : std::uint8_t { Reset, Black, Red, Green, Yellow, Blue, Magent
 
 // A foreground colour (or none, which leaves what is there) and bold.
 struct Style {
-  std::optional<Color> fg;
+  std::optional<Color> fg{};
   bool bold = false;
 
   static Style plain() { return {}; }

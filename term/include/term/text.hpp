@@ -9,14 +9,14 @@ namespace orvik::term {
 
 // A text with one style.
 struct Span {
-  std::string content;
-  Style style;
+  std::string content{};
+  Style style{};
 };
 
 // One screen line of spans, with a style under all of them.
 struct Line {
-  std::vector<Span> spans;
-  Style style;
+  std::vector<Span> spans{};
+  Style style{};
 
   // Cells the line takes when drawn.
   std::size_t width() const;

@@ -1,0 +1,103 @@
+#pragma once
+
+#include <termios.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "term/buffer.hpp"
+#include "term/error.hpp"
+#include "term/frame.hpp"
+
+namespace orvik::term {
+
+inline constexpr std::string_view ENTER_ALTERNATE_SCREEN = "\x1b[?1049h";
+inline constexpr std::string_view LEAVE_ALTERNATE_SCREEN = "\x1b[?1049l";
+inline constexpr std::string_view SHOW_CURSOR = "\x1b[?25h";
+inline constexpr std::string_view HIDE_CURSOR = "\x1b[?25l";
+inline constexpr std::string_view CLEAR_SCREEN = "\x1b[2J";
+
+// Writes all of `bytes` to `fd`, retrying short writes, EINTR, and EAGAIN on a non-blocking descriptor.
+Result<void> write_all(int fd, std::string_view bytes);
+
+// The terminal to talk to: standard input when it is a terminal, else a newly opened /dev/tty.
+// Fails with the system's error when there is none.
+struct Tty {
+  int fd = -1;
+  bool owned = false;  // closed on destruction
+
+  static Result<Tty> open();
+  Tty() = default;
+  Tty(int fd, bool owned) : fd(fd), owned(owned) {}
+  Tty(Tty&& other) noexcept;
+  Tty& operator=(Tty&& other) noexcept;
+  ~Tty();
+};
+
+// Raw mode on a terminal, remembering the settings it found so they can be put back exactly.
+class RawMode {
+ public:
+  // Raw mode on the terminal that Tty::open finds.
+  static Result<RawMode> enable();
+  // Raw mode on `fd`, which stays the caller's.
+  static Result<RawMode> enable_on(int fd);
+
+  // Puts back the settings found. Later calls do nothing. Dropping a RawMode does not restore.
+  Result<void> disable();
+  int fd() const { return tty_.fd; }
+
+ private:
+  RawMode(Tty tty, const termios& saved) : tty_(std::move(tty)), saved_(saved) {}
+  Tty tty_;
+  termios saved_{};
+  bool active_ = true;
+};
+
+// The window size of the terminal on `fd` (TIOCGWINSZ), as a rectangle at the origin.
+Result<Rect> window_size(int fd);
+
+// The bytes that turn a screen showing `previous` into one showing `next` (same area): only changed cells,
+// a cursor move only where the next cell is not where the cursor stands, colour and bold only where they
+// change, and the default look again at the end. Appends to `out`.
+void append_diff(const Buffer& previous, const Buffer& next, std::string& out);
+
+// A full-screen or fixed-size terminal drawn by difference: it keeps the last frame it drew and writes only
+// what changed, in one write per frame. The descriptor stays the caller's.
+class Terminal {
+ public:
+  // Full screen: reads the size of the terminal on `fd` now and before every draw.
+  static Result<Terminal> create(int fd);
+  // A fixed area; the size is never read, so `fd` may be any file.
+  static Terminal create_fixed(int fd, Rect area);
+
+  Terminal(Terminal&&) noexcept;
+  Terminal& operator=(Terminal&&) noexcept;
+  ~Terminal();  // shows the cursor again if this terminal hid it, ignoring errors
+
+  // Adapts to the current size (a new size clears and repaints everything), lets `render` fill a fresh
+  // frame, then writes the difference from the previous frame. Hides the cursor at the first draw.
+  template <class Render>
+  Result<void> draw(Render&& render) {
+    auto frame = begin_frame();
+    if (!frame) return std::unexpected(std::move(frame.error()));
+    render(*frame);
+    return end_frame();
+  }
+
+  Result<void> write_all(std::string_view bytes);
+  Result<void> show_cursor();
+  bool cursor_hidden() const;
+  Rect area() const;
+
+ private:
+  struct State;
+  explicit Terminal(std::unique_ptr<State> state);
+  Result<Frame> begin_frame();
+  Result<void> end_frame();
+
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace orvik::term

@@ -1,0 +1,315 @@
+#include "term/terminal.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+#include <utf8proc.h>
+
+#include <cerrno>
+
+#include <fmt/format.h>
+
+namespace orvik::term {
+
+namespace {
+
+std::unexpected<Error> last_os_error() { return std::unexpected(os_error(errno)); }
+
+}  // namespace
+
+Result<void> write_all(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n >= 0) {
+      bytes.remove_prefix(static_cast<std::size_t>(n));
+      continue;
+    }
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      // Someone made the descriptor non-blocking; wait until it takes more.
+      pollfd p{fd, POLLOUT, 0};
+      if (::poll(&p, 1, -1) < 0 && errno != EINTR) return last_os_error();
+      continue;
+    }
+    return last_os_error();
+  }
+  return {};
+}
+
+Tty::Tty(Tty&& other) noexcept : fd(other.fd), owned(other.owned) {
+  other.fd = -1;
+  other.owned = false;
+}
+
+Tty& Tty::operator=(Tty&& other) noexcept {
+  if (this != &other) {
+    if (owned) ::close(fd);
+    fd = other.fd;
+    owned = other.owned;
+    other.fd = -1;
+    other.owned = false;
+  }
+  return *this;
+}
+
+// Not retried on EINTR: Linux has already released the descriptor.
+Tty::~Tty() {
+  if (owned) ::close(fd);
+}
+
+Result<Tty> Tty::open() {
+  if (::isatty(STDIN_FILENO)) return Tty(STDIN_FILENO, false);
+  int fd;
+  do fd = ::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
+  while (fd < 0 && errno == EINTR);
+  if (fd < 0) return last_os_error();
+  return Tty(fd, true);
+}
+
+Result<RawMode> RawMode::enable() {
+  auto tty = Tty::open();
+  if (!tty) return std::unexpected(std::move(tty.error()));
+  termios saved{};
+  if (::tcgetattr(tty->fd, &saved) != 0) return last_os_error();
+  termios raw = saved;
+  ::cfmakeraw(&raw);
+  if (::tcsetattr(tty->fd, TCSANOW, &raw) != 0) return last_os_error();
+  return RawMode(std::move(*tty), saved);
+}
+
+Result<RawMode> RawMode::enable_on(int fd) {
+  termios saved{};
+  if (::tcgetattr(fd, &saved) != 0) return last_os_error();
+  termios raw = saved;
+  ::cfmakeraw(&raw);
+  if (::tcsetattr(fd, TCSANOW, &raw) != 0) return last_os_error();
+  return RawMode(Tty(fd, false), saved);
+}
+
+Result<void> RawMode::disable() {
+  if (!active_) return {};
+  if (::tcsetattr(tty_.fd, TCSANOW, &saved_) != 0) return last_os_error();
+  active_ = false;
+  return {};
+}
+
+Result<Rect> window_size(int fd) {
+  winsize ws{};
+  if (::ioctl(fd, TIOCGWINSZ, &ws) != 0) return last_os_error();
+  return Rect{0, 0, ws.ws_col, ws.ws_row};
+}
+
+namespace {
+
+// Columns a cell's symbol takes on the screen. Symbols come from graphemes(), so the first code point
+// decides, as it does there.
+std::uint16_t symbol_width(const std::string& symbol) {
+  if (symbol.empty()) return 0;
+  const auto first = static_cast<unsigned char>(symbol[0]);
+  if (first < 0x80) return 1;
+  utf8proc_int32_t cp = 0;
+  if (utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(symbol.data()),
+                       static_cast<utf8proc_ssize_t>(symbol.size()), &cp) <= 0)
+    return 1;
+  return utf8proc_charwidth(cp) >= 2 ? 2 : 1;
+}
+
+int fg_code(Color c) {
+  switch (c) {
+    case Color::Reset: return 39;
+    case Color::Black: return 30;
+    case Color::Red: return 31;
+    case Color::Green: return 32;
+    case Color::Yellow: return 33;
+    case Color::Blue: return 34;
+    case Color::Magenta: return 35;
+    case Color::Cyan: return 36;
+    case Color::Gray: return 37;
+    case Color::DarkGray: return 90;
+    case Color::White: return 97;
+  }
+  return 39;
+}
+
+// What the diff knows of the real screen while it writes.
+struct Pen {
+  std::string& out;
+  Color fg = Color::Reset;
+  bool bold = false;
+  bool cursor_known = false;
+  std::uint16_t cx = 0, cy = 0;
+
+  void move_to(std::uint16_t x, std::uint16_t y) {
+    if (cursor_known && cy == y && cx == x) return;
+    if (cursor_known && cy == y && cx < x) {
+      const int n = x - cx;
+      if (n == 1)
+        out += "\x1b[C";
+      else
+        fmt::format_to(std::back_inserter(out), "\x1b[{}C", n);
+    } else {
+      fmt::format_to(std::back_inserter(out), "\x1b[{};{}H", y + 1, x + 1);
+    }
+    cursor_known = true;
+    cx = x;
+    cy = y;
+  }
+
+  void set_look(Color want_fg, bool want_bold) {
+    if (want_fg == fg && want_bold == bold) return;
+    if (want_fg == Color::Reset && !want_bold) {
+      out += "\x1b[0m";
+    } else {
+      out += "\x1b[";
+      if (want_bold != bold) out += want_bold ? "1" : "22";
+      if (want_bold != bold && want_fg != fg) out += ';';
+      if (want_fg != fg) fmt::format_to(std::back_inserter(out), "{}", fg_code(want_fg));
+      out += 'm';
+    }
+    fg = want_fg;
+    bold = want_bold;
+  }
+
+  void put(std::uint16_t x, std::uint16_t y, std::string_view symbol, std::uint16_t width, std::uint16_t row_width) {
+    move_to(x, y);
+    out += symbol;
+    // At the right edge the terminal holds the cursor in its pending-wrap state; do not guess.
+    if (x + width >= row_width)
+      cursor_known = false;
+    else
+      cx = static_cast<std::uint16_t>(x + width);
+  }
+};
+
+}  // namespace
+
+void append_diff(const Buffer& previous, const Buffer& next, std::string& out) {
+  const Rect area = next.area;
+  Pen pen{out};
+  for (std::uint16_t row = 0; row < area.height; ++row) {
+    const std::size_t base = std::size_t{row} * area.width;
+    std::uint16_t to_skip = 0;      // columns still covered by a wide character just written or kept
+    std::uint16_t invalidated = 0;  // columns whose screen content a width change may have disturbed
+    for (std::uint16_t col = 0; col < area.width; ++col) {
+      const Cell& now = next.cells[base + col];
+      const Cell& before = previous.cells[base + col];
+      const std::uint16_t width = symbol_width(now.symbol);
+      if (to_skip == 0 && (now != before || invalidated > 0)) {
+        const auto x = static_cast<std::uint16_t>(area.x + col);
+        const auto y = static_cast<std::uint16_t>(area.y + row);
+        pen.move_to(x, y);
+        pen.set_look(now.fg, now.bold);
+        if (width == 0) {
+          // An empty symbol that no wide character covers: show it as blank.
+          pen.put(x, y, " ", 1, area.x + area.width);
+        } else if (width == 2 && col + 1 == area.width) {
+          // A wide character in the last column would wrap onto the next row.
+          pen.put(x, y, " ", 1, area.x + area.width);
+        } else {
+          pen.put(x, y, now.symbol, width, area.x + area.width);
+        }
+      }
+      to_skip = width > 1 ? static_cast<std::uint16_t>(width - 1) : 0;
+      const std::uint16_t affected = std::max(width, symbol_width(before.symbol));
+      invalidated = std::max(affected, invalidated);
+      invalidated = invalidated > 0 ? static_cast<std::uint16_t>(invalidated - 1) : 0;
+    }
+  }
+  pen.set_look(Color::Reset, false);
+}
+
+struct Terminal::State {
+  int fd = -1;
+  std::optional<Rect> fixed;
+  Rect area;
+  bool area_known = false;  // false until the first draw, and after a failed write
+  bool cursor_hidden = false;
+  Buffer previous;
+  Buffer current;
+  std::string out;
+};
+
+Terminal::Terminal(std::unique_ptr<State> state) : state_(std::move(state)) {}
+Terminal::Terminal(Terminal&&) noexcept = default;
+Terminal& Terminal::operator=(Terminal&& other) noexcept {
+  if (this != &other) {
+    if (state_ && state_->cursor_hidden) (void)show_cursor();
+    state_ = std::move(other.state_);
+  }
+  return *this;
+}
+
+Terminal::~Terminal() {
+  if (state_ && state_->cursor_hidden) (void)show_cursor();
+}
+
+Result<Terminal> Terminal::create(int fd) {
+  auto size = window_size(fd);
+  if (!size) return std::unexpected(std::move(size.error()));
+  auto state = std::make_unique<State>();
+  state->fd = fd;
+  state->area = *size;
+  return Terminal(std::move(state));
+}
+
+Terminal Terminal::create_fixed(int fd, Rect area) {
+  auto state = std::make_unique<State>();
+  state->fd = fd;
+  state->fixed = area;
+  state->area = area;
+  return Terminal(std::move(state));
+}
+
+Result<Frame> Terminal::begin_frame() {
+  State& s = *state_;
+  Rect area = s.area;
+  if (s.fixed) {
+    area = *s.fixed;
+  } else {
+    auto size = window_size(s.fd);
+    if (!size) return std::unexpected(std::move(size.error()));
+    area = *size;
+  }
+  s.out.clear();
+  if (!s.cursor_hidden) s.out += HIDE_CURSOR;
+  if (!s.area_known || area != s.area) {
+    // A new size: the screen's content is unknown, so clear it and repaint against a blank one.
+    s.area = area;
+    s.area_known = true;
+    s.previous = Buffer::empty(area);
+    s.current = Buffer::empty(area);
+    s.out += CLEAR_SCREEN;
+  } else {
+    s.current.reset();
+  }
+  return Frame{s.current};
+}
+
+Result<void> Terminal::end_frame() {
+  State& s = *state_;
+  append_diff(s.previous, s.current, s.out);
+  // Counted as hidden even if the write fails part-way, so that the cursor is shown again on release.
+  s.cursor_hidden = true;
+  if (!s.out.empty()) {
+    if (auto r = term::write_all(s.fd, s.out); !r) {
+      s.area_known = false;
+      return r;
+    }
+  }
+  std::swap(s.previous, s.current);
+  return {};
+}
+
+Result<void> Terminal::write_all(std::string_view bytes) { return term::write_all(state_->fd, bytes); }
+
+Result<void> Terminal::show_cursor() {
+  if (auto r = term::write_all(state_->fd, SHOW_CURSOR); !r) return r;
+  state_->cursor_hidden = false;
+  return {};
+}
+
+bool Terminal::cursor_hidden() const { return state_->cursor_hidden; }
+Rect Terminal::area() const { return state_->area; }
+
+}  // namespace orvik::term

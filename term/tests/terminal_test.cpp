@@ -1,0 +1,245 @@
+#include "term/terminal.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include <fmt/format.h>
+
+namespace orvik::term {
+namespace {
+
+Buffer with_text(std::uint16_t width, std::uint16_t height, std::initializer_list<std::pair<Rect, std::string>> texts,
+                 Style style = {}) {
+  auto buf = Buffer::empty(Rect{0, 0, width, height});
+  for (const auto& [at, text] : texts) buf.set_stringn(at.x, at.y, text, 100, style);
+  return buf;
+}
+
+std::string diff(const Buffer& a, const Buffer& b) {
+  std::string out;
+  append_diff(a, b, out);
+  return out;
+}
+
+TEST(Diff, WritesOnlyChangedCellsWithFewMoves) {
+  const auto blank = Buffer::empty(Rect{0, 0, 8, 3});
+  const struct {
+    const char* what;
+    Buffer next;
+    std::string expected;
+  } cases[] = {
+      {"nothing changed", Buffer::empty(Rect{0, 0, 8, 3}), ""},
+      {"one cell", with_text(8, 3, {{{3, 1}, "x"}}), "\x1b[2;4Hx"},
+      {"a run needs one move", with_text(8, 3, {{{0, 0}, "abc"}}), "\x1b[1;1Habc"},
+      {"a gap on the row moves forward", with_text(8, 3, {{{0, 0}, "a"}, {{4, 0}, "b"}}), "\x1b[1;1Ha\x1b[3Cb"},
+      {"a gap of one", with_text(8, 3, {{{0, 0}, "a"}, {{2, 0}, "b"}}), "\x1b[1;1Ha\x1b[Cb"},
+      {"next row", with_text(8, 3, {{{7, 0}, "a"}, {{0, 1}, "b"}}), "\x1b[1;8Ha\x1b[2;1Hb"},
+      {"the hidden half of a wide character", with_text(8, 3, {{{0, 2}, "中x"}}), "\x1b[3;1H中x"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(diff(blank, c.next), c.expected) << c.what;
+}
+
+TEST(Diff, ChangesColourAndBoldOnlyWhereTheyChange) {
+  const auto blank = Buffer::empty(Rect{0, 0, 6, 1});
+  auto next = Buffer::empty(Rect{0, 0, 6, 1});
+  next.set_stringn(0, 0, "ab", 6, Style::with_fg(Color::Red, true));
+  next.set_stringn(2, 0, "c", 6, Style::with_fg(Color::Red));
+  next.set_stringn(3, 0, "d", 6, Style::with_fg(Color::DarkGray));
+  next.set_stringn(4, 0, "e", 6, Style{});
+  EXPECT_EQ(diff(blank, next), "\x1b[1;1H\x1b[1;31mab\x1b[22mc\x1b[90md\x1b[0me");
+}
+
+TEST(Diff, NamedColours) {
+  const struct {
+    Color color;
+    std::string_view code;
+  } cases[] = {{Color::Black, "30"},   {Color::Red, "31"},     {Color::Green, "32"}, {Color::Yellow, "33"},
+               {Color::Blue, "34"},    {Color::Magenta, "35"}, {Color::Cyan, "36"},  {Color::Gray, "37"},
+               {Color::DarkGray, "90"}, {Color::White, "97"}};
+  const auto blank = Buffer::empty(Rect{0, 0, 1, 1});
+  for (const auto& c : cases) {
+    auto next = Buffer::empty(Rect{0, 0, 1, 1});
+    next.set_stringn(0, 0, "x", 1, Style::with_fg(c.color));
+    EXPECT_EQ(diff(blank, next), fmt::format("\x1b[1;1H\x1b[{}mx\x1b[0m", c.code)) << c.code;
+  }
+}
+
+TEST(Diff, WidthChangesRepaintWhatTheyDisturb) {
+  const auto wide = with_text(4, 1, {{{0, 0}, "中"}});
+  // Narrow characters over both halves of a wide one.
+  EXPECT_EQ(diff(wide, with_text(4, 1, {{{0, 0}, "ab"}})), "\x1b[1;1Hab");
+  // A narrow character over the first half only: the second half is blanked, not left to chance.
+  EXPECT_EQ(diff(wide, with_text(4, 1, {{{0, 0}, "a"}})), "\x1b[1;1Ha ");
+  // An empty symbol that no wide character covers is drawn as a blank.
+  auto orphan = Buffer::empty(Rect{0, 0, 4, 1});
+  orphan.at(2, 0).symbol.clear();
+  EXPECT_EQ(diff(with_text(4, 1, {{{0, 0}, "abcd"}}), orphan), "\x1b[1;1H    ");
+  // A wide character in the last column would wrap: a blank stands in for it.
+  auto edge = Buffer::empty(Rect{0, 0, 4, 1});
+  edge.at(3, 0).symbol = "中";
+  EXPECT_EQ(diff(Buffer::empty(Rect{0, 0, 4, 1}), edge), "\x1b[1;4H ");
+}
+
+// Everything written to a memory file, read back.
+struct Capture {
+  int fd = ::memfd_create("terminal_test", MFD_CLOEXEC);
+  off_t read_from = 0;
+  ~Capture() { ::close(fd); }
+  std::string take() {
+    const off_t end = ::lseek(fd, 0, SEEK_CUR);
+    std::string out(static_cast<std::size_t>(end - read_from), '\0');
+    EXPECT_EQ(::pread(fd, out.data(), out.size(), read_from), static_cast<ssize_t>(out.size()));
+    read_from = end;
+    return out;
+  }
+};
+
+TEST(Terminal, DrawsByDifferenceAndHidesTheCursorOnce) {
+  Capture cap;
+  {
+    auto t = Terminal::create_fixed(cap.fd, Rect{0, 0, 5, 2});
+    auto text = [](const char* s) { return [s](Frame& f) { f.buffer.set_stringn(0, 1, s, 5, {}); }; };
+    ASSERT_TRUE(t.draw(text("ab")));
+    EXPECT_EQ(cap.take(), "\x1b[?25l\x1b[2J\x1b[2;1Hab");
+    EXPECT_TRUE(t.cursor_hidden());
+    ASSERT_TRUE(t.draw(text("ab")));
+    EXPECT_EQ(cap.take(), "");
+    ASSERT_TRUE(t.draw(text("ac")));
+    EXPECT_EQ(cap.take(), "\x1b[2;2Hc");
+    ASSERT_TRUE(t.show_cursor());
+    EXPECT_EQ(cap.take(), "\x1b[?25h");
+    EXPECT_FALSE(t.cursor_hidden());
+  }
+  EXPECT_EQ(cap.take(), "");  // shown already, so not again on release
+  {
+    auto t = Terminal::create_fixed(cap.fd, Rect{0, 0, 5, 2});
+    ASSERT_TRUE(t.draw([](Frame&) {}));
+    cap.take();
+  }
+  EXPECT_EQ(cap.take(), "\x1b[?25h");  // released while hidden
+}
+
+TEST(Terminal, FailuresCarryTheSystemsText) {
+  const int ro = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  auto t = Terminal::create_fixed(ro, Rect{0, 0, 2, 1});
+  auto drawn = t.draw([](Frame&) {});
+  ASSERT_FALSE(drawn);
+  EXPECT_EQ(drawn.error().message, "Bad file descriptor (os error 9)");
+  EXPECT_EQ(write_all(ro, "x").error().message, "Bad file descriptor (os error 9)");
+  t = Terminal::create_fixed(-1, Rect{});  // releasing the old one tries to show the cursor and ignores the failure
+  ::close(ro);
+  auto full = Terminal::create(ro);  // closed now: reading the size fails
+  ASSERT_FALSE(full);
+  EXPECT_EQ(full.error().message, "Bad file descriptor (os error 9)");
+}
+
+struct Pty {
+  int master = -1, slave = -1;
+  Pty(std::uint16_t cols, std::uint16_t rows) {
+    winsize ws{rows, cols, 0, 0};
+    EXPECT_EQ(::openpty(&master, &slave, nullptr, nullptr, &ws), 0);
+  }
+  ~Pty() {
+    if (master >= 0) ::close(master);
+    if (slave >= 0) ::close(slave);
+  }
+  // What the master side has received, once it has been quiet for a while (the pty hands bytes over
+  // asynchronously).
+  std::string drain() {
+    std::string out;
+    char buf[4096];
+    for (;;) {
+      pollfd p{master, POLLIN, 0};
+      if (::poll(&p, 1, 300) <= 0) break;
+      const auto n = ::read(master, buf, sizeof buf);
+      if (n <= 0) break;
+      out.append(buf, static_cast<std::size_t>(n));
+    }
+    return out;
+  }
+};
+
+TEST(Terminal, ANewSizeClearsAndRepaintsEverything) {
+  Pty pty(10, 4);
+  struct termios raw {};
+  ::tcgetattr(pty.slave, &raw);
+  ::cfmakeraw(&raw);  // so the pty passes the bytes through unchanged
+  ::tcsetattr(pty.slave, TCSANOW, &raw);
+  auto t = Terminal::create(pty.slave);
+  ASSERT_TRUE(t) << t.error().message;
+  EXPECT_EQ(t->area(), (Rect{0, 0, 10, 4}));
+  auto draw = [](Frame& f) { f.buffer.set_stringn(0, f.area().height - 1, "end", 3, {}); };
+  ASSERT_TRUE(t->draw(draw));
+  EXPECT_EQ(pty.drain(), "\x1b[?25l\x1b[2J\x1b[4;1Hend");
+  ASSERT_TRUE(t->draw(draw));
+  EXPECT_EQ(pty.drain(), "");
+  winsize ws{6, 12, 0, 0};
+  ASSERT_EQ(::ioctl(pty.master, TIOCSWINSZ, &ws), 0);
+  ASSERT_TRUE(t->draw(draw));
+  EXPECT_EQ(pty.drain(), "\x1b[2J\x1b[6;1Hend");
+  EXPECT_EQ(t->area(), (Rect{0, 0, 12, 6}));
+}
+
+bool same_settings(const termios& a, const termios& b) {
+  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag && a.c_lflag == b.c_lflag &&
+         std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0 && cfgetispeed(&a) == cfgetispeed(&b) &&
+         cfgetospeed(&a) == cfgetospeed(&b);
+}
+
+TEST(RawMode, PutsBackExactlyTheSettingsFound) {
+  Pty pty(80, 24);
+  termios before{};
+  ASSERT_EQ(::tcgetattr(pty.slave, &before), 0);
+  before.c_cc[VINTR] = 0x07;  // something no default would restore
+  before.c_lflag &= ~static_cast<tcflag_t>(ECHOCTL);
+  ASSERT_EQ(::tcsetattr(pty.slave, TCSANOW, &before), 0);
+  ASSERT_EQ(::tcgetattr(pty.slave, &before), 0);
+
+  auto raw = RawMode::enable_on(pty.slave);
+  ASSERT_TRUE(raw) << raw.error().message;
+  termios during{};
+  ::tcgetattr(pty.slave, &during);
+  EXPECT_EQ(during.c_lflag & (ECHO | ICANON | ISIG | IEXTEN), 0u);
+  EXPECT_EQ(during.c_iflag & (IXON | ICRNL), 0u);
+
+  ASSERT_TRUE(raw->disable());
+  termios after{};
+  ::tcgetattr(pty.slave, &after);
+  EXPECT_TRUE(same_settings(before, after));
+  EXPECT_TRUE(raw->disable());  // once off, nothing more happens
+}
+
+TEST(RawMode, FailsWithTheSystemsErrorWithoutATerminal) {
+  int report[2];
+  ASSERT_EQ(::pipe(report), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::setsid();  // no controlling terminal
+    const int null = ::open("/dev/null", O_RDWR);
+    ::dup2(null, STDIN_FILENO);
+    auto raw = RawMode::enable();
+    const std::string text = raw ? "enabled" : raw.error().message;
+    (void)!::write(report[1], text.data(), text.size());
+    ::_exit(0);
+  }
+  ::close(report[1]);
+  std::string text(256, '\0');
+  const auto n = ::read(report[0], text.data(), text.size());
+  text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  ::close(report[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_EQ(text, "No such device or address (os error 6)");
+}
+
+}  // namespace
+}  // namespace orvik::term
