@@ -1,0 +1,1 @@
+orvik_bench(frame LIBS ui)

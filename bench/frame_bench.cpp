@@ -1,0 +1,97 @@
+// One full-screen draw with the events panel full, and what the terminal backend writes for the frames of
+// an idle dashboard.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <benchmark/benchmark.h>
+
+#include "term/terminal.hpp"
+#include "ui/tui.hpp"
+
+namespace {
+
+using namespace orvik;
+using namespace orvik::session_log;
+
+// 500 held events over a few sessions; the newest session has a tool call running, so its spinner turns.
+ui::App make_app() {
+  ui::App app;
+  const Uuid sessions[] = {Uuid::new_v4(), Uuid::new_v4(), Uuid::new_v4()};
+  const auto t = now_utc();
+  for (int i = 0; i < 600; ++i) {
+    const Uuid s = sessions[i % 3];
+    const std::string id = "toolu_" + std::to_string(i);
+    switch (i % 5) {
+      case 0: ui::push_event(app, {User{"Please look at the failing test in the parser and fix it"}, Uuid::new_v4(), s, t, std::nullopt, false}); break;
+      case 1: ui::push_event(app, {Thinking{"The failure comes from the trailing comma handling, so first", std::nullopt}, Uuid::new_v4(), s, t, std::nullopt, false}); break;
+      case 2: ui::push_event(app, {ToolUse{id, "Bash", {{"command", "ctest --output-on-failure -R Reader"}, {"description", "Run the tests"}}}, Uuid::new_v4(), s, t, std::nullopt, i % 10 == 2}); break;
+      case 3: ui::push_event(app, {ToolResult{id, "100% tests passed, 0 tests failed out of 59", std::nullopt, false}, Uuid::new_v4(), s, t, std::nullopt, false}); break;
+      case 4: ui::push_event(app, {Assistant{TokenUsage{1200, 300, 40000, 900}, "The parser now rejects the trailing comma with the right position.", "msg_" + std::to_string(i)}, Uuid::new_v4(), s, t, std::nullopt, false}); break;
+    }
+  }
+  const Uuid newest = Uuid::new_v4();
+  ui::push_event(app, {User{"one more thing"}, Uuid::new_v4(), newest, t, std::nullopt, false});
+  ui::push_event(app, {ToolUse{"toolu_run", "Bash", {{"command", "sleep 100"}}}, Uuid::new_v4(), newest, t, std::nullopt, false});
+  return app;
+}
+
+constexpr term::Rect SCREEN{0, 0, 200, 60};
+
+void BM_DrawFrame(benchmark::State& state) {
+  auto app = make_app();
+  auto buf = term::Buffer::empty(SCREEN);
+  for (auto _ : state) {
+    buf.reset();
+    term::Frame frame{buf};
+    ui::draw_frame(frame, app);
+    ++app.tick;
+    benchmark::DoNotOptimize(buf.cells.data());
+  }
+}
+BENCHMARK(BM_DrawFrame)->Unit(benchmark::kMicrosecond);
+
+// Bytes the backend writes for the frame drawn after a first one, with the tick advanced by `step`.
+void frame_bytes(benchmark::State& state, std::uint64_t step) {
+  auto app = make_app();
+  const int fd = ::memfd_create("frame_bench", MFD_CLOEXEC);
+  auto terminal = term::Terminal::create_fixed(fd, SCREEN);
+  auto draw = [&] { (void)terminal.draw([&](term::Frame& f) { ui::draw_frame(f, app); }); };
+  off_t bytes = 0;
+  for (auto _ : state) {
+    draw();
+    const off_t before = ::lseek(fd, 0, SEEK_CUR);
+    app.tick += step;
+    draw();
+    bytes = ::lseek(fd, 0, SEEK_CUR) - before;
+    ::ftruncate(fd, 0);
+    ::lseek(fd, 0, SEEK_SET);
+  }
+  state.counters["bytes"] = static_cast<double>(bytes);
+  ::close(fd);
+}
+
+void BM_BytesSpinnerOnly(benchmark::State& state) { frame_bytes(state, 1); }
+void BM_BytesNothingChanged(benchmark::State& state) { frame_bytes(state, 0); }
+BENCHMARK(BM_BytesSpinnerOnly)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_BytesNothingChanged)->Unit(benchmark::kMicrosecond);
+
+// The first frame of a 200 × 60 screen: everything is new.
+void BM_BytesFirstFrame(benchmark::State& state) {
+  auto app = make_app();
+  const int fd = ::memfd_create("frame_bench", MFD_CLOEXEC);
+  off_t bytes = 0;
+  for (auto _ : state) {
+    auto terminal = term::Terminal::create_fixed(fd, SCREEN);
+    (void)terminal.draw([&](term::Frame& f) { ui::draw_frame(f, app); });
+    bytes = ::lseek(fd, 0, SEEK_CUR);
+    ::ftruncate(fd, 0);
+    ::lseek(fd, 0, SEEK_SET);
+  }
+  state.counters["bytes"] = static_cast<double>(bytes);
+  ::close(fd);
+}
+BENCHMARK(BM_BytesFirstFrame)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,235 @@
+#include "ui/tui.hpp"
+
+#include <unistd.h>
+#include <utf8proc.h>
+
+#include <chrono>
+#include <optional>
+
+#include <fmt/format.h>
+
+#include "term/input.hpp"
+#include "term/layout.hpp"
+#include "term/terminal.hpp"
+#include "ui/dashboard.hpp"
+
+namespace orvik::ui {
+
+using session_log::SessionEvent;
+using term::Color;
+using term::Line;
+using term::Span;
+using term::Style;
+
+namespace {
+
+constexpr std::string_view ELLIPSIS = "…";
+constexpr std::string_view EVENTS_TITLE = " Events (newest first) ";
+constexpr std::string_view DASHBOARD_TITLE = " Dashboard ";
+constexpr std::string_view WAITING_TEXT = "Waiting for session events…";
+constexpr std::string_view QUIT_KEY = " q";
+constexpr std::string_view QUIT_LABEL = " quit";
+
+std::string header_text(std::size_t sessions, std::size_t events) {
+  return fmt::format(" Orvik   {} sessions   {} events ", sessions, events);
+}
+
+// The Unicode White_Space property.
+bool is_white_space(utf8proc_int32_t c) {
+  return (c >= 0x09 && c <= 0x0d) || c == 0x20 || c == 0x85 || c == 0xa0 || c == 0x1680 ||
+         (c >= 0x2000 && c <= 0x200a) || c == 0x2028 || c == 0x2029 || c == 0x202f || c == 0x205f || c == 0x3000;
+}
+
+struct Decoded {
+  utf8proc_int32_t cp;
+  std::size_t len;
+};
+
+// The character at byte `pos`; a byte that starts no valid character counts as one character by itself.
+Decoded decode_at(std::string_view text, std::size_t pos) {
+  utf8proc_int32_t cp = 0;
+  const auto n = utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(text.data() + pos),
+                                  static_cast<utf8proc_ssize_t>(text.size() - pos), &cp);
+  if (n <= 0) return {-1, 1};
+  return {cp, static_cast<std::size_t>(n)};
+}
+
+// The character that ends just before byte `end`.
+Decoded decode_before(std::string_view text, std::size_t end) {
+  std::size_t start = end - 1;
+  while (start > 0 && end - start < 4 && (static_cast<unsigned char>(text[start]) & 0xc0) == 0x80) --start;
+  const auto d = decode_at(text.substr(0, end), start);
+  if (d.cp >= 0 && start + d.len == end) return d;
+  return {-1, 1};
+}
+
+std::string clock_text(session_log::Timestamp t) {
+  const auto secs = std::chrono::floor<std::chrono::seconds>(t);
+  const std::chrono::hh_mm_ss hms{secs - std::chrono::floor<std::chrono::days>(secs)};
+  return fmt::format("{:02}:{:02}:{:02} ", hms.hours().count(), hms.minutes().count(), hms.seconds().count());
+}
+
+std::string argument_preview(const nlohmann::json& input) {
+  if (input.is_object())
+    for (auto it = input.begin(); it != input.end(); ++it)  // keys in byte order
+      if (it->is_string()) return truncate_text(it->get_ref<const std::string&>(), TOOL_ARG_PREVIEW_CHARS);
+  // Strings never checked for valid UTF-8 must not stop the draw.
+  return truncate_text(input.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace), TOOL_ARG_PREVIEW_CHARS);
+}
+
+struct RowKind {
+  std::string_view label;
+  Color color;
+  std::string detail;
+};
+
+RowKind row_kind(const session_log::EventKind& kind, std::uint64_t budget) {
+  using namespace session_log;
+  return std::visit(
+      [&](const auto& k) -> RowKind {
+        using K = std::decay_t<decltype(k)>;
+        if constexpr (std::is_same_v<K, ToolUse>)
+          return {"TOOL▶", Color::Green, fmt::format("{} {}", k.name, argument_preview(k.input))};
+        else if constexpr (std::is_same_v<K, ToolResult>)
+          return {"TOOL◀", Color::Blue, truncate_text(k.content, budget)};
+        else if constexpr (std::is_same_v<K, Assistant>)
+          return {"ASST ", Color::Magenta, truncate_text(k.text, budget)};
+        else if constexpr (std::is_same_v<K, User>)
+          return {"USER ", Color::White, truncate_text(k.text, budget)};
+        else if constexpr (std::is_same_v<K, Thinking>)
+          return {"THINK", Color::Yellow, truncate_text(k.thinking, budget)};
+        else if constexpr (std::is_same_v<K, Heartbeat>)
+          return {"", Color::Reset, ""};  // never held, so never drawn
+        else
+          static_assert(sizeof(K) == 0, "every kind needs a row");
+      },
+      kind);
+}
+
+}  // namespace
+
+std::string truncate_text(std::string_view text, std::uint64_t max_chars) {
+  std::size_t begin = 0, end = text.size();
+  while (begin < end) {
+    const auto d = decode_at(text, begin);
+    if (!is_white_space(d.cp)) break;
+    begin += d.len;
+  }
+  while (end > begin) {
+    const auto d = decode_before(text, end);
+    if (!is_white_space(d.cp)) break;
+    end -= d.len;
+  }
+  const std::string_view trimmed = text.substr(begin, end - begin);
+  std::size_t pos = 0;
+  for (std::uint64_t count = 0; pos < trimmed.size(); ++count) {
+    if (count == max_chars) return std::string(trimmed.substr(0, pos)).append(ELLIPSIS);
+    pos += decode_at(trimmed, pos).len;
+  }
+  return std::string(trimmed);
+}
+
+Line event_row(const SessionEvent& event, std::uint64_t budget) {
+  RowKind kind = row_kind(event.kind, budget);
+  Line line;
+  line.spans.reserve(3);
+  line.spans.push_back(Span{clock_text(event.timestamp), Style::with_fg(Color::DarkGray)});
+  line.spans.push_back(
+      Span{fmt::format("{}{} ", event.is_sidechain ? "[S] " : "", kind.label), Style::with_fg(kind.color, true)});
+  line.spans.push_back(Span{std::move(kind.detail), Style{}});
+  return line;
+}
+
+std::vector<term::ListItem> collect_event_rows(const std::deque<SessionEvent>& events, std::size_t limit,
+                                               std::uint64_t budget) {
+  std::vector<term::ListItem> rows;
+  rows.reserve(std::min(events.size(), limit));
+  for (auto it = events.rbegin(); it != events.rend() && rows.size() < limit; ++it)
+    rows.push_back(term::ListItem{event_row(*it, budget), Style{}});
+  return rows;
+}
+
+void draw_frame(term::Frame& frame, const App& app) {
+  using namespace term;
+  const auto [header, body, footer] = split<3>(Layout::vertical({Length(1), Min(0), Length(1)}), frame.area());
+
+  frame.render_widget(
+      Paragraph{.lines = {Line{{Span{header_text(app.store.session_count(), app.events.size())}}}},
+                .style = Style::with_fg(Color::Cyan, true)},
+      header);
+
+  const auto [left, right] = split<2>(Layout::horizontal({Percentage(50), Percentage(50)}), body);
+  const std::uint16_t budget =
+      left.width > EVENT_ROW_RESERVED_COLUMNS ? static_cast<std::uint16_t>(left.width - EVENT_ROW_RESERVED_COLUMNS) : 0;
+  frame.render_widget(List{.items = collect_event_rows(app.events, left.height, budget),
+                           .block = Block{.title = std::string(EVENTS_TITLE)}},
+                      left);
+
+  if (const auto* session = app.store.latest()) {
+    draw_dashboard(frame, right, *session, app.tick);
+  } else {
+    frame.render_widget(Paragraph{.lines = {Line{{Span{std::string(WAITING_TEXT)}}}},
+                                  .style = Style::with_fg(Color::DarkGray),
+                                  .block = Block{.title = std::string(DASHBOARD_TITLE)}},
+                        right);
+  }
+
+  frame.render_widget(Paragraph{.lines = {Line{{Span{std::string(QUIT_KEY), Style::with_fg(Color::Yellow)},
+                                                Span{std::string(QUIT_LABEL)}}}}},
+                      footer);
+}
+
+namespace {
+
+bool is_quit_key(const term::Event& event) {
+  const auto* key = std::get_if<term::KeyEvent>(&event);
+  return key && (key->code.is_char(U'q') || key->code.kind == term::KeyCode::Kind::Esc);
+}
+
+// Turns until a quit key (success) or the first error of a redraw, a poll or a read.
+Result<void> run_loop(App& app, session_log::Receiver<SessionEvent>& events, term::Terminal& terminal) {
+  // Opened at the first wait, so that its failure is a failure of the wait.
+  std::optional<term::Input> input;
+  for (;;) {
+    while (auto event = events.try_recv())
+      if (!session_log::is_heartbeat(*event)) push_event(app, std::move(*event));
+    ++app.tick;
+    if (auto drawn = terminal.draw([&](term::Frame& frame) { draw_frame(frame, app); }); !drawn) return drawn;
+    if (!input) {
+      auto opened = term::Input::open();
+      if (!opened) return std::unexpected(std::move(opened.error()));
+      input.emplace(std::move(*opened));
+    }
+    auto ready = input->poll(POLL_TIMEOUT);
+    if (!ready) return std::unexpected(std::move(ready.error()));
+    if (*ready) {
+      auto event = input->read();
+      if (!event) return std::unexpected(std::move(event.error()));
+      if (is_quit_key(*event)) app.quit = true;
+    }
+    if (app.quit) return {};
+  }
+}
+
+}  // namespace
+
+Result<void> run_tui(session_log::Receiver<SessionEvent> events) {
+  auto raw = term::RawMode::enable();
+  if (!raw) return std::unexpected(std::move(raw.error()));
+  if (auto entered = term::write_all(STDOUT_FILENO, term::ENTER_ALTERNATE_SCREEN); !entered) return entered;
+  auto terminal = term::Terminal::create(STDOUT_FILENO);
+  if (!terminal) return std::unexpected(std::move(terminal.error()));
+  auto app = std::make_unique<App>();
+
+  Result<void> outcome = run_loop(*app, events, *terminal);
+
+  // The receiving end goes before the terminal is restored: it is what stops the watcher.
+  app.reset();
+  { auto released = std::move(events); }
+  if (auto r = raw->disable(); !r) return r;
+  if (auto r = terminal->write_all(term::LEAVE_ALTERNATE_SCREEN); !r) return r;
+  if (auto r = terminal->show_cursor(); !r) return r;
+  return outcome;
+}
+
+}  // namespace orvik::ui

@@ -1,0 +1,187 @@
+// run_tui in a child process whose controlling terminal is a pseudo-terminal; the test plays the user on
+// the master side.
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <functional>
+
+#include "term/terminal.hpp"
+#include "ui/tui.hpp"
+
+namespace orvik::ui {
+namespace {
+
+using namespace std::chrono_literals;
+using session_log::SessionEvent;
+
+constexpr std::string_view FIRST_FRAME_MARK = "Waiting for session events…";
+constexpr std::string_view QUIT_TAIL = "\x1b[?1049l\x1b[?25h";
+
+// Exit statuses of the child.
+constexpr int RETURNED_OK = 0;
+constexpr int RETURNED_ERROR = 1;
+constexpr int SETTINGS_CHANGED = 2;
+
+bool same_settings(const termios& a, const termios& b) {
+  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag && a.c_lflag == b.c_lflag &&
+         std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
+}
+
+// Runs run_tui with the channel's receiving end; `feed` gets the sending end first (drop it to close).
+struct Dashboard {
+  pid_t pid = -1;
+  int master = -1;
+  std::string output;
+  int status = -1;
+
+  explicit Dashboard(std::function<void(session_log::Sender<SessionEvent>&)> feed = {}, std::uint16_t cols = 80,
+                     std::uint16_t rows = 24) {
+    winsize ws{rows, cols, 0, 0};
+    pid = ::forkpty(&master, nullptr, nullptr, &ws);
+    if (pid == 0) {
+      termios before{}, after{};
+      ::tcgetattr(STDIN_FILENO, &before);
+      auto [tx, rx] = session_log::channel<SessionEvent>();
+      std::optional<session_log::Sender<SessionEvent>> sender(std::move(tx));
+      if (feed) feed(*sender);
+      const auto result = run_tui(std::move(rx));
+      ::tcgetattr(STDIN_FILENO, &after);
+      ::_exit(!result ? RETURNED_ERROR : same_settings(before, after) ? RETURNED_OK : SETTINGS_CHANGED);
+    }
+  }
+  ~Dashboard() {
+    if (status == -1 && pid > 0) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
+    if (master >= 0) ::close(master);
+  }
+
+  // Reads until `done` holds for the output so far, the child's side closes, or a generous time passes.
+  bool read_until(const std::function<bool(const std::string&)>& done, std::chrono::seconds limit = 30s) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    char buf[4096];
+    while (!done(output)) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return false;
+      pollfd p{master, POLLIN, 0};
+      if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+      const auto n = ::read(master, buf, sizeof buf);
+      if (n <= 0) return done(output);  // EIO once the child has gone and everything is read
+      output.append(buf, static_cast<std::size_t>(n));
+    }
+    return true;
+  }
+  bool shows(std::string_view text) {
+    return read_until([&](const std::string& out) { return out.find(text) != std::string::npos; });
+  }
+  void type(std::string_view keys) { ASSERT_TRUE(term::write_all(master, keys)); }
+
+  // Waits for the child to end, reading what it still writes.
+  int exit_status() {
+    read_until([](const std::string&) { return false; }, 30s);
+    int raw = 0;
+    if (::waitpid(pid, &raw, 0) != pid) return -1;
+    status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    return status;
+  }
+  // Still running after a while in which a quit would have ended it.
+  bool still_running() {
+    read_until([](const std::string&) { return false; }, 1s);
+    return ::waitpid(pid, nullptr, WNOHANG) == 0;
+  }
+};
+
+bool ends_with(std::string_view s, std::string_view tail) { return s.size() >= tail.size() && s.ends_with(tail); }
+
+TEST(RunTui, QuitKeysEndItCleanly) {
+  for (std::string_view key : {"q", "\x1b", "\x11", "\x1bq"}) {  // q, Esc, Ctrl+q, Alt+q
+    Dashboard d;
+    ASSERT_TRUE(d.shows(FIRST_FRAME_MARK)) << d.output;
+    EXPECT_TRUE(d.output.starts_with(term::ENTER_ALTERNATE_SCREEN));
+    d.type(key);
+    EXPECT_EQ(d.exit_status(), RETURNED_OK) << testing::PrintToString(std::string(key));
+    EXPECT_TRUE(ends_with(d.output, QUIT_TAIL)) << testing::PrintToString(d.output.substr(d.output.size() - 20));
+  }
+}
+
+TEST(RunTui, OtherKeysDoNotQuit) {
+  Dashboard d;
+  ASSERT_TRUE(d.shows(FIRST_FRAME_MARK));
+  d.type("Q");
+  d.type("\x03");  // Ctrl+C is an ordinary key in raw mode
+  d.type("\x1b[A");
+  EXPECT_TRUE(d.still_running());
+  d.type("q");
+  EXPECT_EQ(d.exit_status(), RETURNED_OK);
+}
+
+TEST(RunTui, AClosedChannelKeepsItRunning) {
+  Dashboard d([](session_log::Sender<SessionEvent>& tx) {
+    tx.send(SessionEvent{session_log::User{"hello"}, session_log::Uuid::new_v4(), session_log::Uuid::new_v4(),
+                         session_log::now_utc(), std::nullopt, false});
+    tx.send(session_log::make_heartbeat());
+    auto closed = std::move(tx);
+  });
+  ASSERT_TRUE(d.shows(" Orvik   1 sessions   1 events ")) << d.output;  // the heartbeat counts for nothing
+  EXPECT_TRUE(d.still_running());
+  d.type("q");
+  EXPECT_EQ(d.exit_status(), RETURNED_OK);
+}
+
+TEST(RunTui, RedrawsAtANewWindowSize) {
+  Dashboard d({}, 80, 24);
+  ASSERT_TRUE(d.shows(FIRST_FRAME_MARK));
+  ASSERT_TRUE(d.shows("\x1b[24;1H"));  // the footer on the last row
+  const auto before = d.output.size();
+  winsize ws{30, 100, 0, 0};
+  ASSERT_EQ(::ioctl(d.master, TIOCSWINSZ, &ws), 0);  // the kernel signals the child's foreground group
+  ASSERT_TRUE(d.read_until([&](const std::string& out) {
+    const auto clear = out.find(term::CLEAR_SCREEN, before);
+    return clear != std::string::npos && out.find("\x1b[30;1H", clear) != std::string::npos;
+  })) << testing::PrintToString(d.output.substr(before));
+  d.type("q");
+  EXPECT_EQ(d.exit_status(), RETURNED_OK);
+}
+
+TEST(RunTui, WithoutATerminalFailsAtOnceAndWritesNothing) {
+  int out[2], report[2];
+  ASSERT_EQ(::pipe(out), 0);
+  ASSERT_EQ(::pipe(report), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::setsid();  // no controlling terminal, so no /dev/tty either
+    const int null = ::open("/dev/null", O_RDWR);
+    ::dup2(null, STDIN_FILENO);
+    ::dup2(out[1], STDOUT_FILENO);
+    auto [tx, rx] = session_log::channel<SessionEvent>();
+    const auto result = run_tui(std::move(rx));
+    const std::string text = result ? "success" : result.error().message;
+    (void)!::write(report[1], text.data(), text.size());
+    ::_exit(0);
+  }
+  ::close(out[1]);
+  ::close(report[1]);
+  auto read_all = [](int fd) {
+    std::string s;
+    char buf[256];
+    for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) s.append(buf, static_cast<std::size_t>(n));
+    ::close(fd);
+    return s;
+  };
+  EXPECT_EQ(read_all(report[0]), "No such device or address (os error 6)");
+  EXPECT_EQ(read_all(out[0]), "");
+  ::waitpid(child, nullptr, 0);
+}
+
+}  // namespace
+}  // namespace orvik::ui

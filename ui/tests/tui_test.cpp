@@ -1,0 +1,216 @@
+#include "ui/tui.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+
+#include <fmt/format.h>
+
+#include "term/testing.hpp"
+
+namespace orvik::ui {
+namespace {
+
+using namespace session_log;
+using namespace std::chrono_literals;
+using term::Color;
+using term::testing::StyleRun;
+using term::testing::rows;
+using term::testing::styled_runs;
+
+const Timestamp noon = std::chrono::sys_days{std::chrono::year{2025} / 1 / 1} + 12h + 34min + 56s;
+
+SessionEvent event_of(EventKind kind, Uuid session = Uuid::nil(), bool sidechain = false, Timestamp at = noon) {
+  return SessionEvent{std::move(kind), Uuid::new_v4(), session, at, std::nullopt, sidechain};
+}
+
+term::Buffer draw(const App& app, std::uint16_t width, std::uint16_t height) {
+  return term::testing::draw_into(width, height, [&](term::Frame& f, term::Rect) { draw_frame(f, app); });
+}
+
+// The first `columns` cells of each row, as text.
+std::vector<std::string> left_columns(const term::Buffer& buf, std::uint16_t columns) {
+  auto part = term::Buffer::empty(term::Rect{0, 0, columns, buf.area.height});
+  for (std::uint16_t y = 0; y < buf.area.height; ++y)
+    for (std::uint16_t x = 0; x < columns; ++x) part.at(x, y) = buf.at(x, y);
+  return rows(part);
+}
+
+std::string detail_of(const term::Line& line) { return line.spans.at(2).content; }
+
+TEST(DrawFrame, NoEventsYet) {
+  App app;
+  const auto buf = draw(app, 60, 6);
+  EXPECT_EQ(rows(buf), (std::vector<std::string>{
+                           " Orvik   0 sessions   0 events                              ",
+                           "╭ Events (newest first) ─────╮╭ Dashboard ─────────────────╮",
+                           "│                            ││Waiting for session events… │",
+                           "│                            ││                            │",
+                           "╰────────────────────────────╯╰────────────────────────────╯",
+                           " q quit                                                     ",
+                       }));
+  EXPECT_EQ(styled_runs(buf, 0), (std::vector<StyleRun>{{std::string(" Orvik   0 sessions   0 events ") +
+                                                             std::string(29, ' '),
+                                                         Color::Cyan, true}}));
+  EXPECT_EQ(styled_runs(buf, 2), (std::vector<StyleRun>{{"│Waiting for session events… │", Color::DarkGray, false}}));
+  const auto footer = styled_runs(buf, 5);
+  EXPECT_EQ(footer, (std::vector<StyleRun>{{" q", Color::Yellow, false}}));
+}
+
+TEST(DrawFrame, PlaceholderIsDarkGrayAllOver) {
+  App app;
+  const auto buf = draw(app, 40, 5);
+  for (std::uint16_t y = 1; y < 4; ++y)
+    for (std::uint16_t x = 20; x < 40; ++x) EXPECT_EQ(buf.at(x, y).fg, Color::DarkGray) << x << "," << y;
+  EXPECT_EQ(buf.at(0, 1).fg, Color::Reset);  // the events box keeps the default style
+}
+
+TEST(DrawFrame, HeaderCountsSessionsSeenAndEventsHeld) {
+  App app;
+  push_event(app, event_of(User{"hello"}, Uuid::new_v4()));
+  const auto one = rows(draw(app, 60, 6));
+  EXPECT_EQ(one[0].substr(0, 31), " Orvik   1 sessions   1 events ");
+  EXPECT_EQ(one[1], "╭ Events (newest first) ─────╮╭ Session ───────────────────╮");  // not the placeholder  // the dashboard, not the placeholder
+  const Uuid sessions[] = {Uuid::new_v4(), Uuid::new_v4()};
+  for (int i = 0; i < 600; ++i) push_event(app, event_of(User{std::to_string(i)}, sessions[i % 2]));
+  EXPECT_EQ(rows(draw(app, 60, 6))[0].substr(0, 33), " Orvik   3 sessions   500 events ");
+}
+
+TEST(DrawFrame, NewestEventsFirstAsManyAsFit) {
+  App app;
+  for (int i = 0; i < 500; ++i) push_event(app, event_of(User{fmt::format("m{}", i)}, Uuid::nil()));
+  const auto buf = draw(app, 60, 8);
+  const auto left = left_columns(buf, 30);
+  EXPECT_EQ(left[2], "│12:34:56 USER  m499         │");
+  EXPECT_EQ(left[5], "│12:34:56 USER  m496         │");
+  EXPECT_EQ(left[6], "╰────────────────────────────╯");
+  EXPECT_EQ(collect_event_rows(app.events, 6, 8).size(), 6u);
+  EXPECT_EQ(detail_of(collect_event_rows(app.events, 6, 8).front().line), "m499");
+}
+
+TEST(DrawFrame, NarrowLeftHalfLeavesOnlyTheMarkButKeepsToolUses) {
+  App app;
+  push_event(app, event_of(Assistant{std::nullopt, "some reply", std::nullopt}));
+  push_event(app, event_of(User{"  \n "}));
+  push_event(app, event_of(ToolUse{"t1", "Read", {{"file_path", "/etc/hosts"}}}));
+  const auto left = left_columns(draw(app, 44, 7), 22);  // 22 columns: no budget at all
+  EXPECT_EQ(left[1], "╭ Events (newest firs╮");
+  EXPECT_EQ(left[2], "│12:34:56 TOOL▶ Read │");
+  EXPECT_EQ(left[3], "│12:34:56 USER       │");
+  EXPECT_EQ(left[4], "│12:34:56 ASST  …    │");
+}
+
+TEST(DrawFrame, SixtyColumnsGiveABudgetOfThirtyEight) {
+  App app;
+  const std::string fits(38, 'a');
+  push_event(app, event_of(Assistant{std::nullopt, fits + "b", std::nullopt}));
+  push_event(app, event_of(Assistant{std::nullopt, "\n\n  " + fits + "\n", std::nullopt}));
+  const auto left = left_columns(draw(app, 120, 6), 60);
+  EXPECT_EQ(left[2], "│12:34:56 ASST  " + fits + "     │");
+  EXPECT_EQ(left[3], "│12:34:56 ASST  " + fits + "…    │");
+  // Even on a side-chain row the mark stays inside the box.
+  const auto side = event_row(event_of(Assistant{std::nullopt, fits + "b", std::nullopt}, Uuid::nil(), true), 38);
+  EXPECT_EQ(side.width(), 58u);  // 9 + 10 + 39: the box's inner width
+}
+
+TEST(EventRow, SpansAndStyles) {
+  const auto row = event_row(event_of(ToolUse{"t", "Bash", {{"command", "ls -la"}, {"description", "List files"}}},
+                                      Uuid::nil(), true),
+                             10);
+  ASSERT_EQ(row.spans.size(), 3u);
+  EXPECT_EQ(row.spans[0].content, "12:34:56 ");
+  EXPECT_EQ(row.spans[0].style, term::Style::with_fg(Color::DarkGray));
+  EXPECT_EQ(row.spans[1].content, "[S] TOOL▶ ");
+  EXPECT_EQ(row.spans[1].style, term::Style::with_fg(Color::Green, true));
+  EXPECT_EQ(row.spans[2].content, "Bash ls -la");
+  EXPECT_EQ(row.spans[2].style, term::Style{});
+
+  const struct {
+    EventKind kind;
+    std::string_view label;
+    Color color;
+  } kinds[] = {
+      {ToolResult{"t", "out", std::nullopt, false}, "TOOL◀ ", Color::Blue},
+      {Assistant{std::nullopt, "a", std::nullopt}, "ASST  ", Color::Magenta},
+      {User{"u"}, "USER  ", Color::White},
+      {Thinking{"t", std::nullopt}, "THINK ", Color::Yellow},
+  };
+  for (const auto& k : kinds) {
+    const auto r = event_row(event_of(k.kind), 10);
+    EXPECT_EQ(r.spans[1].content, k.label);
+    EXPECT_EQ(r.spans[1].style, term::Style::with_fg(k.color, true)) << k.label;
+  }
+}
+
+TEST(EventRow, TimeIsUtcWhateverTheZone) {
+  const char* old = std::getenv("TZ");
+  const std::string saved = old ? old : "";
+  ::setenv("TZ", "Asia/Kolkata", 1);
+  ::tzset();
+  // 2025-01-01T10:00:00+02:00
+  const Timestamp at = std::chrono::sys_days{std::chrono::year{2025} / 1 / 1} + 10h - 2h;
+  EXPECT_EQ(event_row(event_of(User{"x"}, Uuid::nil(), false, at), 10).spans[0].content, "08:00:00 ");
+  EXPECT_EQ(event_row(event_of(User{"x"}, Uuid::nil(), false, at - 8h - 1s), 10).spans[0].content, "23:59:59 ");
+  if (old)
+    ::setenv("TZ", saved.c_str(), 1);
+  else
+    ::unsetenv("TZ");
+  ::tzset();
+}
+
+TEST(EventRow, ArgumentPreview) {
+  const std::string hundred(100, 'x');
+  const struct {
+    nlohmann::json input;
+    std::string expected;
+  } cases[] = {
+      {{{"command", "ls -la"}, {"description", "List files"}}, "ls -la"},
+      {{{"limit", 5}, {"path", "/tmp/a"}}, "/tmp/a"},
+      {{{"a", "lower"}, {"Z", "upper"}}, "upper"},  // byte order: Z before a
+      {{{"n", 5}}, R"({"n":5})"},
+      {nullptr, "null"},
+      {"just text", R"("just text")"},
+      {{{"s", hundred}}, std::string(60, 'x') + "…"},
+      {{{"s", "  padded\t"}}, "padded"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(detail_of(event_row(event_of(ToolUse{"t", "T", c.input}), 0)), "T " + c.expected) << c.input.dump();
+}
+
+TEST(TruncateText, TrimsWhiteSpaceAndCountsCodePoints) {
+  const struct {
+    std::string_view text;
+    std::uint64_t max;
+    std::string_view expected;
+  } cases[] = {
+      {"hello", 5, "hello"},
+      {"hello!", 5, "hello…"},
+      {"", 0, ""},
+      {" \t\n ", 0, ""},
+      {"x", 0, "…"},
+      {"ééééé", 3, "ééé…"},         // characters, not bytes
+      {"中文字", 2, "中文…"},        // characters, not columns
+      {"\u3000\u00a0 mid dle\u2029\u0085\u205f", 20, "mid dle"},
+      {"\u200bword", 20, "\u200bword"},  // a zero-width space is not White_Space
+      {"\x0b\x0c\r\u1680\u2000\u200a\u2028\u202fx", 5, "x"},
+      {"\xff\xfe", 1, "\xff…"},  // a stray byte counts as one character
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(truncate_text(c.text, c.max), c.expected) << testing::PrintToString(std::string(c.text)) << " " << c.max;
+}
+
+TEST(DrawFrame, NarrowAndShortScreens) {
+  App app;
+  const auto narrow = rows(draw(app, 20, 3));
+  EXPECT_EQ(narrow[0], " Orvik   0 sessions ");
+  EXPECT_EQ(narrow[2], " q quit             ");
+  const auto two = rows(draw(app, 20, 2));
+  EXPECT_EQ(two[0], " Orvik   0 sessions ");
+  EXPECT_EQ(two[1], " q quit             ");
+  EXPECT_NO_FATAL_FAILURE(draw(app, 0, 0));
+  EXPECT_NO_FATAL_FAILURE(draw(app, 1, 1));
+}
+
+}  // namespace
+}  // namespace orvik::ui
