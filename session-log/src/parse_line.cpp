@@ -66,6 +66,7 @@ std::optional<ToolUseResultInfo> tool_run_details(std::optional<RawToolUseResult
 
 void user_events(RawRecord&& record, const LineValues& line, std::vector<SessionEvent>& out) {
   if (!record.message->content) return;
+  out.reserve(record.message->content->size());
   const auto details = tool_run_details(std::move(record.toolUseResult));
   for (auto& block : *record.message->content) {
     std::visit(overloaded{
@@ -88,12 +89,17 @@ void assistant_events(RawRecord&& record, const LineValues& line, std::vector<Se
   std::string text;
   bool has_text = false;
   if (message.content) {
+    out.reserve(message.content->size() + 1);
     for (auto& block : *message.content) {
       std::visit(overloaded{
                      [&](RawContent::Text& t) {
-                       if (has_text) text += '\n';
-                       text += t.text;
-                       has_text = true;
+                       if (has_text) {
+                         text += '\n';
+                         text += t.text;
+                       } else {
+                         text = std::move(t.text);
+                         has_text = true;
+                       }
                      },
                      [&](RawContent::ToolUse& use) {
                        out.push_back(line.child_event(
@@ -152,6 +158,12 @@ std::vector<SessionEvent> events_from_record(RawRecord&& record) {
     assistant_events(std::move(record), line, events);
   }
   return events;
+}
+
+std::expected<std::vector<SessionEvent>, ParseError> parse_line(std::string_view line) {
+  auto record = read_raw_record(line);
+  if (!record) return std::unexpected(ParseError{InvalidField{"line", std::move(record.error())}});
+  return events_from_record(std::move(*record));
 }
 
 }  // namespace orvik::session_log

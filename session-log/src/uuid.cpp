@@ -2,18 +2,55 @@
 
 #include <sys/random.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstdio>
+#include <cstring>
 
 namespace orvik::session_log {
 namespace {
 
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
+// Every record carries three ids, so the digits are looked up rather than tested.
+constexpr std::array<std::int8_t, 256> hex_table = [] {
+  std::array<std::int8_t, 256> table{};
+  table.fill(-1);
+  for (int c = '0'; c <= '9'; ++c) table[c] = static_cast<std::int8_t>(c - '0');
+  for (int c = 'a'; c <= 'f'; ++c) table[c] = static_cast<std::int8_t>(c - 'a' + 10);
+  for (int c = 'A'; c <= 'F'; ++c) table[c] = static_cast<std::int8_t>(c - 'A' + 10);
+  return table;
+}();
+
+int hex_value(char c) { return hex_table[static_cast<unsigned char>(c)]; }
+
+// Random bytes are fetched from the kernel a page at a time: one system call per id would cost
+// more than the rest of a line's conversion. The pool is per thread; a forked child must exec
+// before it draws ids, or it would repeat its parent's.
+void random_bytes(std::uint8_t* out, std::size_t count) {
+  thread_local std::array<std::uint8_t, 4096> pool;
+  thread_local std::size_t left = 0;
+  while (count > 0) {
+    if (left == 0) {
+      std::size_t filled = 0;
+      while (filled < pool.size()) {
+        const ssize_t n = getrandom(pool.data() + filled, pool.size() - filled, 0);
+        if (n < 0) {
+          if (errno == EINTR) continue;
+          std::fputs("could not read the system's random source\n", stderr);
+          std::abort();
+        }
+        filled += static_cast<std::size_t>(n);
+      }
+      left = pool.size();
+    }
+    const std::size_t take = std::min(count, left);
+    std::uint8_t* from = pool.data() + (pool.size() - left);
+    std::memcpy(out, from, take);
+    std::memset(from, 0, take);  // a byte is handed out once
+    out += take;
+    count -= take;
+    left -= take;
+  }
 }
 
 // Reads 32 hex digits from `text`, skipping hyphens at the given positions of the hyphenated form.
@@ -38,16 +75,7 @@ std::optional<Uuid> parse_digits(std::string_view text, bool hyphenated) {
 
 Uuid Uuid::new_v4() {
   Uuid id;
-  std::size_t filled = 0;
-  while (filled < id.bytes.size()) {
-    const ssize_t n = getrandom(id.bytes.data() + filled, id.bytes.size() - filled, 0);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      std::fputs("could not read the system's random source\n", stderr);
-      std::abort();
-    }
-    filled += static_cast<std::size_t>(n);
-  }
+  random_bytes(id.bytes.data(), id.bytes.size());
   id.bytes[6] = static_cast<std::uint8_t>((id.bytes[6] & 0x0f) | 0x40);
   id.bytes[8] = static_cast<std::uint8_t>((id.bytes[8] & 0x3f) | 0x80);
   return id;

@@ -316,5 +316,89 @@ TEST(EventsFromRecord, AToolResultWithoutContentReadsAsNull) {
   EXPECT_EQ(std::get<ToolResult>(events[0].kind).content, "null");
 }
 
+// A whole line, as the agent writes it, through the reader.
+TEST(ParseLine, ConvertsAnAgentLine) {
+  constexpr std::string_view line =
+      R"({"parentUuid":"fe5e1c67-53e7-4862-81ae-d0e013e3270b","isSidechain":true,"userType":"external",)"
+      R"("sessionId":"5c0375b4-57a5-4f26-b12d-d022ee4e51b7","type":"assistant","message":{"id":"msg_01",)"
+      R"("type":"message","role":"assistant","content":[{"type":"thinking","thinking":"hmm","signature":"s"},)"
+      R"({"type":"text","text":"a"},{"type":"tool_use","id":"toolu_1","name":"Bash","input":{"z":1,"a":2}},)"
+      R"({"type":"text","text":"b"}],"usage":{"input_tokens":3,"cache_creation_input_tokens":4,)"
+      R"("cache_read_input_tokens":5,"output_tokens":6,"service_tier":"standard"}},"requestId":"req_1",)"
+      R"("uuid":"1af7fc5e-8455-4414-9ccd-011d40f70b2a","timestamp":"2025-09-14T10:00:00.250+02:00"})";
+  const auto events = parse_line(line);
+  ASSERT_TRUE(events) << display_parse_error(events.error());
+  ASSERT_EQ(kinds(*events), (std::vector{Kind::Thinking, Kind::ToolUse, Kind::Assistant}));
+  expect_ids_and_parents(*events, session_id, record_id, parent_id);
+  EXPECT_EQ(events->front().timestamp, written);
+  EXPECT_TRUE(events->front().is_sidechain);
+  EXPECT_EQ(std::get<ToolUse>((*events)[1].kind).input, (Json{{"a", 2}, {"z", 1}}));
+  const auto& turn = std::get<Assistant>(events->back().kind);
+  EXPECT_EQ(turn.text, "a\nb");
+  EXPECT_EQ(turn.usage, (TokenUsage{3, 6, 5, 4}));
+  EXPECT_EQ(turn.message_id, "msg_01");
+}
+
+TEST(ParseLine, APromptWrittenAsAPlainStringIsOneUserEvent) {
+  const auto events = parse_line(R"({"type":"user","message":{"role":"user","content":"hello"}})");
+  ASSERT_TRUE(events);
+  ASSERT_EQ(kinds(*events), std::vector{Kind::User});
+  EXPECT_EQ(std::get<User>(events->front().kind).text, "hello");
+}
+
+TEST(ParseLine, AFailedToolCallKeepsItsResult) {
+  const auto events = parse_line(
+      R"({"type":"user","toolUseResult":"Error: exit 1","message":{"content":[)"
+      R"({"type":"tool_result","tool_use_id":"toolu_1","content":"Error: exit 1","is_error":true}]}})");
+  ASSERT_TRUE(events);
+  ASSERT_EQ(kinds(*events), std::vector{Kind::ToolResult});
+  const auto& result = std::get<ToolResult>(events->front().kind);
+  EXPECT_TRUE(result.is_error);
+  EXPECT_FALSE(result.tool_use_result);
+}
+
+// A line that does not read gives no events at all, whichever part of it fails.
+TEST(ParseLine, ALineThatDoesNotReadIsOneParseError) {
+  const struct {
+    std::string_view line, message;
+  } cases[] = {
+      {R"({"type":"user",})", "trailing comma at line 1 column 16"},
+      {R"({"type":"summary","isSidechain":null})", "invalid type: null, expected a boolean at line 1 column 36"},
+      {R"({"type":"user","message":{"content":[{"type":"text","text":"a"},{"type":"text"}]}})",
+       "missing field `text` at line 1 column 80"},
+      {"[]", "invalid length 0, expected struct RawRecord with 8 elements at line 1 column 2"},
+  };
+  for (const auto& c : cases) {
+    const auto result = parse_line(c.line);
+    ASSERT_FALSE(result) << c.line;
+    const auto& invalid = std::get<InvalidField>(result.error());
+    EXPECT_EQ(invalid.field, "line");
+    EXPECT_EQ(invalid.message, read_raw_record(c.line).error()) << c.line;
+    EXPECT_EQ(invalid.message, c.message) << c.line;
+  }
+}
+
+TEST(ParseLine, OtherRecordsThatReadGiveNoEvents) {
+  for (const auto line : {R"({"type":"summary","summary":"x","leafUuid":"1"})", R"({"type":"progress"})", "{}",
+                          R"({"type":"User","message":{"content":"hi"}})", R"({"type":"user"})"}) {
+    const auto result = parse_line(line);
+    ASSERT_TRUE(result) << line;
+    EXPECT_TRUE(result->empty()) << line;
+  }
+}
+
+TEST(ParseLine, ReadingALineTwiceKeepsTheRecordIdsAndDrawsNewOnes) {
+  constexpr std::string_view line =
+      R"({"type":"user","uuid":"1af7fc5e-8455-4414-9ccd-011d40f70b2a","message":{"content":[)"
+      R"({"type":"text","text":"a"},{"type":"tool_result","tool_use_id":"t"}]}})";
+  const auto first = parse_line(line);
+  const auto second = parse_line(line);
+  ASSERT_TRUE(first && second);
+  EXPECT_EQ((*first)[0].id, (*second)[0].id);
+  EXPECT_NE((*first)[0].session_id, (*second)[0].session_id);
+  EXPECT_NE((*first)[1].id, (*second)[1].id);
+  EXPECT_EQ(std::get<ToolResult>((*first)[1].kind).content, "null");
+}
+
 }  // namespace
 }  // namespace orvik::session_log

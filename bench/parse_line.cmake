@@ -1,0 +1,1 @@
+orvik_bench(parse_line LIBS session_log)

@@ -1,0 +1,1 @@
+orvik_bench(watcher LIBS cli)

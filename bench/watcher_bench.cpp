@@ -1,0 +1,161 @@
+// The watcher following a 100 MB log that is written while it runs, beside parse_line alone over the same
+// lines; and what the watcher costs while nothing happens.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/watcher.hpp"
+#include "session_log/channel.hpp"
+#include "session_log/parse_line.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using orvik::session_log::SessionEvent;
+
+const fs::path CORPUS = fs::path(BENCH_DIR) / "corpus-100.jsonl";
+
+// The generated log, made once per build folder.
+const std::string* corpus() {
+  static const std::optional<std::string> bytes = []() -> std::optional<std::string> {
+    if (!fs::exists(CORPUS)) {
+      const std::string command = "python3 " SHARED_DIR "/tools/gen_corpus.py --mb 100 --seed 1 -o " + CORPUS.string();
+      if (std::system(command.c_str()) != 0) return std::nullopt;
+    }
+    std::ifstream in(CORPUS, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+  }();
+  return bytes ? &*bytes : nullptr;
+}
+
+std::vector<std::string_view> lines_of(const std::string& text) {
+  std::vector<std::string_view> lines;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    if (end > at) lines.emplace_back(text.data() + at, end - at);
+    at = end + 1;
+  }
+  return lines;
+}
+
+double cpu_seconds() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// HOME at a fresh ~/.claude/{projects,sessions} with watch_sessions running on it.
+struct RunningWatcher {
+  fs::path home;
+  std::optional<orvik::session_log::Receiver<SessionEvent>> rx;
+  std::thread thread;
+
+  RunningWatcher() {
+    std::string name = (fs::path(BENCH_DIR) / "home-XXXXXX").string();
+    home = ::mkdtemp(name.data());
+    fs::create_directories(home / ".claude" / "projects" / "bench");
+    fs::create_directories(home / ".claude" / "sessions");
+    ::setenv("HOME", home.c_str(), 1);
+    auto [tx, r] = orvik::session_log::channel<SessionEvent>();
+    rx.emplace(std::move(r));
+    thread = std::thread(orvik::cli::watch_sessions, std::move(tx));
+    // The first Heartbeat comes after the watches are in place.
+    while (!std::holds_alternative<SessionEvent>(rx->recv_timeout(10s))) {
+    }
+  }
+  ~RunningWatcher() {
+    rx.reset();
+    thread.join();
+    fs::remove_all(home);
+  }
+};
+
+void BM_ParseLineAlone(benchmark::State& state) {
+  const std::string* text = corpus();
+  if (text == nullptr) return state.SkipWithError("could not generate the corpus");
+  const auto lines = lines_of(*text);
+  for (auto _ : state) {
+    std::size_t events = 0;
+    for (auto line : lines) {
+      if (auto parsed = orvik::session_log::parse_line(line)) events += parsed->size();
+    }
+    benchmark::DoNotOptimize(events);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text->size()));
+}
+BENCHMARK(BM_ParseLineAlone)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// From the first write (its notification follows at once) to the last event taken off the channel.
+void BM_CatchUp(benchmark::State& state) {
+  const std::string* text = corpus();
+  if (text == nullptr) return state.SkipWithError("could not generate the corpus");
+  std::size_t expected = 0;
+  for (auto line : lines_of(*text)) {
+    if (auto parsed = orvik::session_log::parse_line(line)) expected += parsed->size();
+  }
+  for (auto _ : state) {
+    RunningWatcher watcher;
+    const fs::path log = watcher.home / ".claude" / "projects" / "bench" / "s.jsonl";
+    const auto began = std::chrono::steady_clock::now();
+    std::thread writer([&] {
+      const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      constexpr std::size_t CHUNK = 1 << 20;
+      for (std::size_t at = 0; at < text->size(); at += CHUNK) {
+        const std::size_t n = std::min(CHUNK, text->size() - at);
+        if (::write(fd, text->data() + at, n) != static_cast<ssize_t>(n)) break;
+      }
+      ::close(fd);
+    });
+    std::size_t received = 0;
+    auto last = began;
+    while (received < expected) {
+      auto got = watcher.rx->recv_timeout(30s);
+      auto* event = std::get_if<SessionEvent>(&got);
+      if (event == nullptr) break;
+      if (orvik::session_log::is_heartbeat(*event)) continue;
+      ++received;
+      last = std::chrono::steady_clock::now();
+    }
+    writer.join();
+    if (received != expected) return state.SkipWithError("not every event arrived");
+    state.SetIterationTime(std::chrono::duration<double>(last - began).count());
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text->size()));
+  state.counters["events"] = static_cast<double>(expected);
+}
+BENCHMARK(BM_CatchUp)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
+
+// Both of the watcher's threads over ten quiet seconds, with nothing else running in the process.
+void BM_IdleCpu(benchmark::State& state) {
+  for (auto _ : state) {
+    RunningWatcher watcher;
+    const double before = cpu_seconds();
+    std::this_thread::sleep_for(10s);
+    const double used = cpu_seconds() - before;
+    state.counters["cpu_ms_per_10s"] = used * 1e3;
+    state.counters["cpu_percent"] = used / 10.0 * 100.0;
+  }
+}
+BENCHMARK(BM_IdleCpu)->Unit(benchmark::kSecond)->Iterations(1);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,330 @@
+#include "cli/watcher.hpp"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <variant>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "cli/file_watcher.hpp"
+#include "fd.hpp"
+#include "session_log/parse_line.hpp"
+
+namespace orvik::cli {
+
+namespace fs = std::filesystem;
+using session_log::SessionEvent;
+using session_log::Sender;
+
+namespace {
+
+namespace msg {
+inline constexpr std::string_view no_home = "could not locate ~/.claude directory";
+inline constexpr std::string_view not_utf8 = "stream did not contain valid UTF-8";
+inline constexpr std::string_view watcher_error = "watcher error: {}";
+inline constexpr std::string_view notify_error = "notify error: {}";
+inline constexpr std::string_view parse_error = "parse error for {}: {}";
+inline constexpr std::string_view unparseable = "skipping unparseable line: {}";
+}  // namespace msg
+
+// The length of the well-formed UTF-8 sequence at the start of `s` (not empty), or, negated, the length of
+// its longest ill-formed start, which is what one replacement character stands for.
+int utf8_step(std::string_view s) {
+  const auto b = static_cast<unsigned char>(s[0]);
+  if (b < 0x80) return 1;
+  int tail = 0;
+  unsigned char lo = 0x80, hi = 0xbf;
+  if (b >= 0xc2 && b <= 0xdf) {
+    tail = 1;
+  } else if (b >= 0xe0 && b <= 0xef) {
+    tail = 2;
+    if (b == 0xe0) lo = 0xa0;
+    if (b == 0xed) hi = 0x9f;  // no surrogates
+  } else if (b >= 0xf0 && b <= 0xf4) {
+    tail = 3;
+    if (b == 0xf0) lo = 0x90;
+    if (b == 0xf4) hi = 0x8f;  // nothing past U+10FFFF
+  } else {
+    return -1;
+  }
+  for (int k = 1; k <= tail; ++k) {
+    if (static_cast<std::size_t>(k) >= s.size()) return -k;
+    const auto c = static_cast<unsigned char>(s[k]);
+    if (c < lo || c > hi) return -k;
+    lo = 0x80;
+    hi = 0xbf;
+  }
+  return tail + 1;
+}
+
+bool is_utf8(std::string_view s) {
+  std::size_t i = 0;
+  while (i < s.size()) {
+    // Logs are mostly ASCII: take eight bytes at a time while they are.
+    while (i + 8 <= s.size()) {
+      std::uint64_t word;
+      std::memcpy(&word, s.data() + i, 8);
+      if (word & 0x8080808080808080ull) break;
+      i += 8;
+    }
+    if (i == s.size()) break;
+    const int step = utf8_step(s.substr(i));
+    if (step < 0) return false;
+    i += static_cast<std::size_t>(step);
+  }
+  return true;
+}
+
+// The code point of a well-formed sequence of `len` bytes.
+char32_t decode(std::string_view s, int len) {
+  const auto b = static_cast<unsigned char>(s[0]);
+  char32_t cp = len == 1 ? b : b & (0x7f >> len);
+  for (int k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[k]) & 0x3f);
+  return cp;
+}
+
+bool is_white_space(char32_t c) {
+  return (c >= 0x09 && c <= 0x0d) || c == 0x20 || c == 0x85 || c == 0xa0 || c == 0x1680 ||
+         (c >= 0x2000 && c <= 0x200a) || c == 0x2028 || c == 0x2029 || c == 0x202f || c == 0x205f ||
+         c == 0x3000;
+}
+
+// Both ends of valid UTF-8 without Unicode white space.
+std::string_view trim(std::string_view s) {
+  while (!s.empty()) {
+    const int len = utf8_step(s);
+    if (!is_white_space(decode(s, len))) break;
+    s.remove_prefix(static_cast<std::size_t>(len));
+  }
+  while (!s.empty()) {
+    std::size_t start = s.size() - 1;
+    while (start > 0 && (static_cast<unsigned char>(s[start]) & 0xc0) == 0x80) --start;
+    const auto len = static_cast<int>(s.size() - start);
+    if (!is_white_space(decode(s.substr(start), len))) break;
+    s.remove_suffix(static_cast<std::size_t>(len));
+  }
+  return s;
+}
+
+void append_utf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xc0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3f));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xe0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3f));
+    out += static_cast<char>(0x80 | (cp & 0x3f));
+  } else {
+    out += static_cast<char>(0xf0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3f));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3f));
+    out += static_cast<char>(0x80 | (cp & 0x3f));
+  }
+}
+
+// Text for a terminal that the dashboard holds: bytes that are not UTF-8 become U+FFFD, and control
+// characters, which could act on the terminal, become visible stand-ins.
+std::string displayable(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  while (!s.empty()) {
+    const int step = utf8_step(s);
+    if (step < 0) {
+      append_utf8(out, U'\uFFFD');
+      s.remove_prefix(static_cast<std::size_t>(-step));
+      continue;
+    }
+    const char32_t cp = decode(s, step);
+    if (cp < 0x20) {
+      append_utf8(out, 0x2400 + cp);  // control pictures
+    } else if (cp == 0x7f) {
+      append_utf8(out, U'\u2421');
+    } else if (cp >= 0x80 && cp < 0xa0) {
+      append_utf8(out, U'\uFFFD');
+    } else {
+      out.append(s.substr(0, static_cast<std::size_t>(step)));
+    }
+    s.remove_prefix(static_cast<std::size_t>(step));
+  }
+  return out;
+}
+
+// One diagnostic, in one write so that it is not torn apart by anything else writing to the terminal.
+template <class... Args>
+void report(std::string_view format, const Args&... args) {
+  std::string line = displayable(fmt::format(fmt::runtime(format), args...));
+  line += '\n';
+  std::string_view rest = line;
+  while (!rest.empty()) {
+    const ssize_t n = ::write(STDERR_FILENO, rest.data(), rest.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    rest.remove_prefix(static_cast<std::size_t>(n));
+  }
+}
+
+void report_parse_error(const fs::path& path, std::string_view error) {
+  report(msg::parse_error, std::string_view(path.native()), error);
+}
+
+// A buffered reader of whole lines over a file descriptor.
+struct LineReader {
+  int fd;
+  std::array<char, READ_BUFFER_SIZE> buffer;
+  std::size_t begin = 0;
+  std::size_t end = 0;
+
+  // Appends the bytes through the next "\n", or up to the end of the file, to `line`; tells whether a "\n"
+  // ended them. Nothing appended means the end of the file.
+  Result<bool> read_line(std::string& line) {
+    for (;;) {
+      if (begin == end) {
+        ssize_t n;
+        do {
+          n = ::read(fd, buffer.data(), buffer.size());
+        } while (n < 0 && errno == EINTR);
+        if (n < 0) return std::unexpected(os_error(errno));
+        if (n == 0) return false;
+        begin = 0;
+        end = static_cast<std::size_t>(n);
+      }
+      const char* start = buffer.data() + begin;
+      const std::size_t available = end - begin;
+      if (const void* lf = std::memchr(start, '\n', available)) {
+        const auto len = static_cast<std::size_t>(static_cast<const char*>(lf) - start) + 1;
+        line.append(start, len);
+        begin += len;
+        return true;
+      }
+      line.append(start, available);
+      begin = end;
+    }
+  }
+};
+
+// The set-up and the loop. Returns the text of a set-up failure, once everything made has been released.
+std::optional<std::string> follow(Sender<SessionEvent> events) {
+  const auto home = home_dir();
+  if (!home) return std::string(msg::no_home);
+  const fs::path claude = *home / ".claude";
+  Offsets offsets;
+  auto [notify_tx, notify_rx] = session_log::channel<NotifyMessage>();
+  auto watcher = FileWatcher::create(
+      [tx = std::move(notify_tx)](NotifyMessage message) mutable { (void)tx.send(std::move(message)); });
+  if (!watcher) return watcher.error().message;
+  for (const auto name : WATCHED_DIRS) {
+    const fs::path dir = claude / name;
+    std::error_code ec;
+    if (!fs::exists(dir, ec)) continue;
+    if (auto watched = watcher->watch(dir); !watched) return watched.error().message;
+  }
+
+  for (;;) {
+    auto received = notify_rx.recv_timeout(RECV_TIMEOUT);
+    if (std::holds_alternative<session_log::Disconnected>(received)) break;
+    if (auto* message = std::get_if<NotifyMessage>(&received)) {
+      if (auto* change = std::get_if<Notification>(message)) {
+        if (change->kind != ChangeKind::Create && change->kind != ChangeKind::Modify) continue;
+        for (const auto& path : change->paths) {
+          if (!is_log_path(path)) continue;
+          if (auto tailed = tail_file(path, offsets, events); !tailed) report_parse_error(path, tailed.error().message);
+        }
+      } else {
+        report(msg::notify_error, std::get<Error>(*message).message);
+      }
+    }
+    if (events.send(session_log::make_heartbeat())) break;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<fs::path> password_home(uid_t uid) {
+  const long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(suggested > 0 ? static_cast<std::size_t>(suggested) : 1024);
+  passwd entry{};
+  passwd* found = nullptr;
+  for (;;) {
+    const int rc = ::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found);
+    if (rc == EINTR) continue;
+    if (rc == ERANGE && buffer.size() < (1u << 20)) {
+      buffer.resize(buffer.size() * 2);
+      continue;
+    }
+    break;
+  }
+  if (found == nullptr || entry.pw_dir == nullptr || *entry.pw_dir == '\0') return std::nullopt;
+  return fs::path(entry.pw_dir);
+}
+
+std::optional<fs::path> home_dir() {
+  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return fs::path(home);
+  return password_home(::getuid());
+}
+
+bool is_log_path(const fs::path& path) {
+  std::string_view name = path.native();
+  while (name.size() > 1 && name.ends_with('/')) name.remove_suffix(1);
+  if (const auto slash = name.rfind('/'); slash != std::string_view::npos) name.remove_prefix(slash + 1);
+  if (name == "..") return false;
+  const auto dot = name.rfind('.');
+  if (dot == std::string_view::npos || dot == 0) return false;
+  return name.substr(dot + 1) == LOG_EXTENSION;
+}
+
+Result<> tail_file(const fs::path& path, Offsets& offsets, Sender<SessionEvent>& events) {
+  const Fd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (file.fd < 0) return std::unexpected(os_error(errno));
+  std::uint64_t& offset = offsets.try_emplace(path.native(), 0).first->second;
+  if (::lseek(file.fd, static_cast<off_t>(offset), SEEK_SET) < 0) return std::unexpected(os_error(errno));
+
+  LineReader reader{file.fd, {}};
+  std::string line;
+  for (;;) {
+    line.clear();
+    auto ended = reader.read_line(line);
+    if (!ended) return std::unexpected(ended.error());
+    if (line.empty()) return {};
+    const std::uint64_t next = offset + line.size();
+    // A last line without "\n" may still be being written; when it does not read yet, it is read again,
+    // whole, at the next change.
+    const bool complete = *ended;
+    if (!is_utf8(line)) {
+      if (!complete) return {};
+      report_parse_error(path, msg::not_utf8);
+      offset = next;
+      continue;
+    }
+    const std::string_view trimmed = trim(line);
+    if (trimmed.empty()) {
+      offset = next;
+      continue;
+    }
+    auto parsed = session_log::parse_line(trimmed);
+    if (!parsed) {
+      if (!complete) return {};
+      report(msg::unparseable, session_log::display_parse_error(parsed.error()));
+      offset = next;
+      continue;
+    }
+    for (auto& event : *parsed) {
+      if (events.send(std::move(event))) return {};  // the dashboard is gone; this line stays unread
+    }
+    offset = next;
+  }
+}
+
+void watch_sessions(Sender<SessionEvent> events) {
+  if (auto failure = follow(std::move(events))) report(msg::watcher_error, *failure);
+}
+
+}  // namespace orvik::cli

@@ -1,0 +1,491 @@
+#include "cli/watcher.hpp"
+
+#include <pwd.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+
+#include "fs_support.hpp"
+#include "session_log/parse_line.hpp"
+
+namespace orvik::cli {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using session_log::Receiver;
+using session_log::SessionEvent;
+using testing::append;
+using testing::StderrCapture;
+using testing::TempDir;
+
+// Generous: only what never comes runs into it.
+constexpr auto DEADLINE = 10s;
+
+// One user record whose single text block is `text`.
+std::string record(std::string_view text) {
+  return fmt::format(
+      R"({{"parentUuid":null,"isSidechain":false,"type":"user","message":{{"role":"user","content":[{{"type":"text","text":"{}"}}]}},"uuid":"0b7c7a4e-4d1f-4a39-9a0f-1d2c3b4a5e6f","timestamp":"2025-06-01T10:00:00Z","sessionId":"375f3b0b-4b5b-47b1-8bf7-7344a4fc9828"}})",
+      text);
+}
+std::string line(std::string_view text) { return record(text) + "\n"; }
+
+std::optional<std::string> user_text(const SessionEvent& e) {
+  if (auto* u = std::get_if<session_log::User>(&e.kind)) return u->text;
+  return std::nullopt;
+}
+
+// HOME pointed at a temporary folder with ~/.claude/projects and ~/.claude/sessions, stderr captured, and
+// watch_sessions on a thread of its own over a real channel.
+class WatchSessionsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (const char* home = std::getenv("HOME")) saved_home_ = home;
+    ::setenv("HOME", home_.path.c_str(), 1);
+    fs::create_directories(projects());
+    fs::create_directories(sessions());
+  }
+
+  void TearDown() override {
+    stop();
+    if (saved_home_) {
+      ::setenv("HOME", saved_home_->c_str(), 1);
+    } else {
+      ::unsetenv("HOME");
+    }
+  }
+
+  fs::path claude() const { return home_.path / ".claude"; }
+  fs::path projects() const { return claude() / "projects"; }
+  fs::path sessions() const { return claude() / "sessions"; }
+
+  void start() {
+    auto [tx, rx] = session_log::channel<SessionEvent>();
+    rx_.emplace(std::move(rx));
+    thread_ = std::thread([this, tx = std::move(tx)]() mutable {
+      watch_sessions(std::move(tx));
+      std::lock_guard lock(mutex_);
+      done_ = true;
+      done_cv_.notify_all();
+    });
+    // The watches are in place once the first pass has ended.
+    next_heartbeat();
+  }
+
+  // Drops the receiving end; true when the thread then ended in time.
+  bool stop() {
+    if (!thread_.joinable()) return true;
+    rx_.reset();
+    std::unique_lock lock(mutex_);
+    const bool ended = done_cv_.wait_for(lock, DEADLINE, [&] { return done_; });
+    lock.unlock();
+    if (ended) {
+      thread_.join();
+    } else {
+      thread_.detach();
+    }
+    return ended;
+  }
+
+  std::optional<SessionEvent> next(std::chrono::nanoseconds within = DEADLINE) {
+    auto got = rx_->recv_timeout(within);
+    if (auto* e = std::get_if<SessionEvent>(&got)) return std::move(*e);
+    return std::nullopt;
+  }
+
+  void next_heartbeat() {
+    for (;;) {
+      auto e = next();
+      ASSERT_TRUE(e.has_value()) << "no Heartbeat";
+      if (session_log::is_heartbeat(*e)) return;
+      unexpected_.push_back(user_text(*e).value_or("?"));
+    }
+  }
+
+  // The texts of the next `count` events that are not Heartbeats.
+  std::vector<std::string> texts(std::size_t count) {
+    std::vector<std::string> got;
+    const auto until = std::chrono::steady_clock::now() + DEADLINE;
+    while (got.size() < count && std::chrono::steady_clock::now() < until) {
+      if (auto e = next(100ms); e && !session_log::is_heartbeat(*e)) got.push_back(user_text(*e).value_or("?"));
+    }
+    return got;
+  }
+
+  // The texts of everything but Heartbeats that arrives within `window`.
+  std::vector<std::string> quiet(std::chrono::milliseconds window = 600ms) {
+    std::vector<std::string> got;
+    const auto until = std::chrono::steady_clock::now() + window;
+    while (std::chrono::steady_clock::now() < until) {
+      if (auto e = next(20ms); e && !session_log::is_heartbeat(*e)) got.push_back(user_text(*e).value_or("?"));
+    }
+    return got;
+  }
+
+  // What stderr holds once it holds `lines` lines, or by the deadline.
+  std::string stderr_lines(std::size_t lines) {
+    const auto until = std::chrono::steady_clock::now() + DEADLINE;
+    std::string text = stderr_.text();
+    while (static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) < lines &&
+           std::chrono::steady_clock::now() < until) {
+      next(20ms);
+      text = stderr_.text();
+    }
+    return text;
+  }
+
+  using Texts = std::vector<std::string>;
+
+  StderrCapture stderr_;
+  TempDir home_;
+  std::optional<std::string> saved_home_;
+  std::optional<Receiver<SessionEvent>> rx_;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable done_cv_;
+  bool done_ = false;
+  Texts unexpected_;
+};
+
+TEST_F(WatchSessionsTest, ReadsALogThatExistedAtStartFromItsBeginningAtItsFirstChange) {
+  fs::create_directories(projects() / "p");
+  const auto log = projects() / "p" / "s.jsonl";
+  append(log, line("one") + line("two"));
+  start();
+  EXPECT_EQ(quiet(), Texts{});
+  append(log, line("three"));
+  EXPECT_EQ(texts(3), (Texts{"one", "two", "three"}));
+  EXPECT_EQ(quiet(), Texts{});
+  EXPECT_EQ(stderr_.text(), "");
+}
+
+TEST_F(WatchSessionsTest, SendsTheEventsOfOneWriteInOrderThenOneHeartbeat) {
+  const auto log = sessions() / "s.jsonl";
+  append(log, "");
+  start();
+  append(log, line("a") + line("b"));
+  EXPECT_EQ(texts(2), (Texts{"a", "b"}));
+  auto after = next();
+  ASSERT_TRUE(after.has_value());
+  EXPECT_TRUE(session_log::is_heartbeat(*after));
+}
+
+TEST_F(WatchSessionsTest, PassesOverBlankLinesAndLineEndsSilently) {
+  const auto log = projects() / "s.jsonl";
+  start();
+  append(log, "\n   \n" + std::string(R"({"type":"summary","summary":"no events"})") + "\n" + record("a") + "\r\n\t\r\n" + " " + record("b") + " \n");
+  EXPECT_EQ(texts(2), (Texts{"a", "b"}));
+  EXPECT_EQ(quiet(), Texts{});
+  EXPECT_EQ(stderr_.text(), "");
+}
+
+TEST_F(WatchSessionsTest, ReadsOnlyFilesWithTheLogExtension) {
+  start();
+  for (const char* name : {"x.JSONL", "x.json", "x.jsonl.bak", ".jsonl", "jsonl"}) append(projects() / name, line(name));
+  append(projects() / "x.y.jsonl", line("x.y.jsonl"));
+  append(projects() / "x.jsonl", line("x.jsonl"));
+  EXPECT_EQ(texts(2), (Texts{"x.y.jsonl", "x.jsonl"}));
+  EXPECT_EQ(quiet(), Texts{});
+  EXPECT_EQ(stderr_.text(), "");
+}
+
+TEST(IsLogPath, TakesTheExtensionOfTheLastComponent) {
+  const struct {
+    const char* path;
+    bool is_log;
+  } cases[] = {
+      {"/h/x.jsonl", true},       {"/h/x.y.jsonl", true},   {"x.jsonl", true},   {"/h/..jsonl", true},
+      {"/h/x.JSONL", false},      {"/h/x.json", false},     {"/h/x.jsonl.bak", false},
+      {"/h/.jsonl", false},       {"/h/jsonl", false},      {"/h/x.jsonl/y", false},
+      {"/h/x.jsonl\xff", false},  {"/h/x.", false},         {"/h/a.jsonl/..", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(is_log_path(c.path), c.is_log) << c.path;
+}
+
+TEST_F(WatchSessionsTest, ReportsADirectoryNamedLikeALog) {
+  start();
+  fs::create_directory(projects() / "d.jsonl");
+  EXPECT_EQ(stderr_lines(1),
+            fmt::format("parse error for {}: Is a directory (os error 21)\n", (projects() / "d.jsonl").string()));
+}
+
+TEST_F(WatchSessionsTest, ShowsAPathThatIsNotTextSafely) {
+  start();
+  fs::create_directory(projects() / "\xff\x1b[2J.jsonl");
+  EXPECT_EQ(stderr_lines(1), fmt::format("parse error for {}/\uFFFD\u241B[2J.jsonl: Is a directory (os error 21)\n",
+                                        projects().string()));
+}
+
+TEST_F(WatchSessionsTest, ReadsARenamedLogFromItsBeginningAndReportsItsOldName) {
+  const auto old_path = projects() / "a.jsonl";
+  const auto new_path = projects() / "b.jsonl";
+  start();
+  append(old_path, line("one") + line("two"));
+  EXPECT_EQ(texts(2), (Texts{"one", "two"}));
+  EXPECT_EQ(quiet(), Texts{});
+  fs::rename(old_path, new_path);
+  EXPECT_EQ(texts(2), (Texts{"one", "two"}));
+  EXPECT_EQ(quiet(), Texts{});
+  EXPECT_EQ(stderr_.text(), fmt::format("parse error for {}: No such file or directory (os error 2)\n", old_path.string()));
+}
+
+TEST_F(WatchSessionsTest, KeepsTheOffsetOfATruncatedLog) {
+  const auto log = projects() / "s.jsonl";
+  start();
+  append(log, line("1") + line("2") + line("3"));
+  EXPECT_EQ(texts(3), (Texts{"1", "2", "3"}));
+  fs::resize_file(log, 0);
+  append(log, line("4"));
+  EXPECT_EQ(quiet(), Texts{});
+  append(log, line("5") + line("6"));  // back to the old length: still nothing new
+  EXPECT_EQ(quiet(), Texts{});
+  append(log, line("7"));
+  EXPECT_EQ(texts(1), Texts{"7"});
+  EXPECT_EQ(quiet(), Texts{});
+}
+
+TEST_F(WatchSessionsTest, SendsOneHeartbeatPerCreateOrModifyAndNoneForOtherKinds) {
+  const auto log = projects() / "s.jsonl";
+  append(log, "");
+  append(projects() / "other", "");
+  start();
+  constexpr int WRITES = 100;
+  const auto began = std::chrono::steady_clock::now();
+  // Each append is a Modify and a close after writing (Access); the latter must add nothing.
+  for (int i = 0; i < WRITES; ++i) append(log, line(std::to_string(i)));
+  fs::remove(projects() / "other");  // and a Remove, which must add nothing either
+  int heartbeats = 0, texts_seen = 0;
+  const auto until = std::chrono::steady_clock::now() + DEADLINE;
+  while (texts_seen < WRITES && std::chrono::steady_clock::now() < until) {
+    if (auto e = next(100ms)) (session_log::is_heartbeat(*e) ? heartbeats : texts_seen)++;
+  }
+  ASSERT_EQ(texts_seen, WRITES);
+  const auto settle_until = std::chrono::steady_clock::now() + 500ms;
+  while (std::chrono::steady_clock::now() < settle_until) {
+    if (auto e = next(20ms)) (session_log::is_heartbeat(*e) ? heartbeats : texts_seen)++;
+  }
+  const auto elapsed = std::chrono::steady_clock::now() - began;
+  // At most one time-out per RECV_TIMEOUT of the window, and one for the window's ends.
+  const int timeouts = static_cast<int>(elapsed / RECV_TIMEOUT) + 2;
+  EXPECT_GE(heartbeats, WRITES);
+  EXPECT_LE(heartbeats, WRITES + timeouts);
+  EXPECT_EQ(texts_seen, WRITES);
+}
+
+TEST_F(WatchSessionsTest, SendsAHeartbeatEveryTimeOutWhenIdleAndNothingForTreesMadeLater) {
+  fs::remove_all(claude());
+  start();
+  fs::create_directories(projects());
+  append(projects() / "s.jsonl", line("unseen"));
+  int heartbeats = 0;
+  const auto began = std::chrono::steady_clock::now();
+  while (std::chrono::steady_clock::now() - began < 2s) {
+    if (auto e = next(50ms)) {
+      EXPECT_TRUE(session_log::is_heartbeat(*e));
+      ++heartbeats;
+    }
+  }
+  // About ten; the bounds only tell a steady pace from none at all and from a busy loop.
+  EXPECT_GE(heartbeats, 3);
+  EXPECT_LE(heartbeats, 15);
+}
+
+TEST_F(WatchSessionsTest, EndsAtTheHeartbeatAfterTheReceiverIsDropped) {
+  start();
+  EXPECT_TRUE(stop());
+  EXPECT_EQ(stderr_.text(), "");
+}
+
+TEST_F(WatchSessionsTest, ReportsALineThatIsNotUtf8OnceAndSendsNothingTwice) {
+  const auto log = projects() / "s.jsonl";
+  start();
+  append(log, line("1") + "{\"type\":\"user\xff\"}\n" + line("2"));
+  EXPECT_EQ(texts(2), (Texts{"1", "2"}));
+  append(log, line("3"));
+  EXPECT_EQ(texts(1), Texts{"3"});
+  append(log, line("4"));
+  EXPECT_EQ(texts(1), Texts{"4"});
+  EXPECT_EQ(quiet(), Texts{});
+  EXPECT_EQ(stderr_.text(),
+            fmt::format("parse error for {}: stream did not contain valid UTF-8\n", log.string()));
+}
+
+TEST_F(WatchSessionsTest, ReadsARecordAppendedInTwoWritesOnceAndSilently) {
+  const auto log = projects() / "s.jsonl";
+  start();
+  const std::string whole = line("split");
+  append(log, whole.substr(0, 40));
+  EXPECT_EQ(quiet(), Texts{});
+  append(log, whole.substr(40));
+  EXPECT_EQ(texts(1), Texts{"split"});
+  EXPECT_EQ(quiet(), Texts{});
+  EXPECT_EQ(stderr_.text(), "");
+}
+
+TEST_F(WatchSessionsTest, ReportsAnUnparseableLineOnceAndGoesOn) {
+  const auto log = projects() / "s.jsonl";
+  start();
+  append(log, "not a record\n" + line("after"));
+  EXPECT_EQ(texts(1), Texts{"after"});
+  append(log, line("later"));
+  EXPECT_EQ(texts(1), Texts{"later"});
+  const auto error = session_log::parse_line("not a record");
+  ASSERT_FALSE(error.has_value());
+  EXPECT_EQ(stderr_.text(),
+            fmt::format("skipping unparseable line: {}\n", session_log::display_parse_error(error.error())));
+}
+
+// tail_file on its own, where the offsets can be seen.
+class TailFileTest : public ::testing::Test {
+ protected:
+  std::vector<std::string> received() {
+    std::vector<std::string> got;
+    while (auto e = rx_->try_recv()) got.push_back(user_text(*e).value_or("?"));
+    return got;
+  }
+
+  TempDir dir_;
+  fs::path log_ = dir_.path / "s.jsonl";
+  Offsets offsets_;
+  std::optional<session_log::Sender<SessionEvent>> tx_;
+  std::optional<Receiver<SessionEvent>> rx_;
+  StderrCapture stderr_;
+
+  void SetUp() override {
+    auto [tx, rx] = session_log::channel<SessionEvent>();
+    tx_.emplace(std::move(tx));
+    rx_.emplace(std::move(rx));
+  }
+  Result<> tail() { return tail_file(log_, offsets_, *tx_); }
+  std::uint64_t offset() { return offsets_.at(log_.native()); }
+};
+
+TEST_F(TailFileTest, MovesTheOffsetToTheEndOfWhatWasRead) {
+  append(log_, line("a") + line("b"));
+  ASSERT_TRUE(tail().has_value());
+  EXPECT_EQ(received(), (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(offset(), fs::file_size(log_));
+  ASSERT_TRUE(tail().has_value());
+  EXPECT_EQ(received(), std::vector<std::string>{});
+}
+
+TEST_F(TailFileTest, LeavesAnUnfinishedRecordForTheNextCall) {
+  const std::string whole = line("split");
+  append(log_, line("a") + whole.substr(0, 30));
+  ASSERT_TRUE(tail().has_value());
+  EXPECT_EQ(received(), std::vector<std::string>{"a"});
+  EXPECT_EQ(offset(), line("a").size());
+  append(log_, whole.substr(30));
+  ASSERT_TRUE(tail().has_value());
+  EXPECT_EQ(received(), std::vector<std::string>{"split"});
+  EXPECT_EQ(offset(), fs::file_size(log_));
+  EXPECT_EQ(stderr_.text(), "");
+}
+
+TEST_F(TailFileTest, HandlesAFinishedRecordWithoutALineFeed) {
+  append(log_, record("last"));
+  ASSERT_TRUE(tail().has_value());
+  EXPECT_EQ(received(), std::vector<std::string>{"last"});
+  EXPECT_EQ(offset(), fs::file_size(log_));
+}
+
+TEST_F(TailFileTest, LeavesALastLineCutInsideACharacter) {
+  const std::string whole = line("caf\u00e9");
+  const auto cut = whole.find("\u00e9") + 1;  // between the two bytes of é
+  append(log_, whole.substr(0, cut));
+  ASSERT_TRUE(tail().has_value());
+  EXPECT_EQ(offset(), 0u);
+  append(log_, whole.substr(cut));
+  ASSERT_TRUE(tail().has_value());
+  EXPECT_EQ(received(), std::vector<std::string>{"caf\u00e9"});
+  EXPECT_EQ(stderr_.text(), "");
+}
+
+TEST_F(TailFileTest, ReadsLinesLongerThanItsBuffer) {
+  const std::string big(5 * READ_BUFFER_SIZE + 17, 'x');
+  append(log_, line(big) + line("small"));
+  ASSERT_TRUE(tail().has_value());
+  EXPECT_EQ(received(), (std::vector<std::string>{big, "small"}));
+}
+
+TEST_F(TailFileTest, StoresNothingPastTheLastLineHandledWhenTheReceiverIsGone) {
+  append(log_, line("a"));
+  ASSERT_TRUE(tail().has_value());
+  append(log_, line("b") + line("c"));
+  rx_.reset();
+  ASSERT_TRUE(tail().has_value());
+  EXPECT_EQ(offset(), line("a").size());
+}
+
+TEST_F(TailFileTest, FailsWithTheSystemsErrorAndNoEntryForAMissingFile) {
+  auto result = tail();
+  ASSERT_FALSE(result.has_value());
+  EXPECT_EQ(result.error().message, "No such file or directory (os error 2)");
+  EXPECT_TRUE(offsets_.empty());
+}
+
+TEST(HomeDir, PrefersANonEmptyHome) {
+  const char* saved = std::getenv("HOME");
+  const std::optional<std::string> restore = saved ? std::optional<std::string>(saved) : std::nullopt;
+  ::setenv("HOME", "/somewhere/else", 1);
+  EXPECT_EQ(home_dir(), fs::path("/somewhere/else"));
+  ::setenv("HOME", "", 1);
+  EXPECT_EQ(home_dir(), password_home(::getuid()));
+  ::unsetenv("HOME");
+  EXPECT_EQ(home_dir(), password_home(::getuid()));
+  if (restore) ::setenv("HOME", restore->c_str(), 1);
+}
+
+uid_t uid_without_entry() {
+  uid_t uid = 54321;
+  while (::getpwuid(uid) != nullptr) ++uid;
+  return uid;
+}
+
+TEST(HomeDir, IsNoneForAUserWithoutAPasswordEntry) {
+  EXPECT_EQ(password_home(uid_without_entry()), std::nullopt);
+}
+
+TEST(WatchSessions, EndsWithAWatcherErrorWithoutAHomeDirectory) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs to become a user without a password entry";
+  const uid_t uid = uid_without_entry();
+  int pipe_fds[2];
+  ASSERT_EQ(::pipe(pipe_fds), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::dup2(pipe_fds[1], 2);
+    ::close(pipe_fds[0]);
+    ::close(pipe_fds[1]);
+    ::unsetenv("HOME");
+    if (::setuid(uid) != 0) ::_exit(2);
+    auto [tx, rx] = session_log::channel<SessionEvent>();
+    watch_sessions(std::move(tx));
+    // The thread ended at once: nothing but the closed channel is left.
+    ::_exit(std::holds_alternative<session_log::Disconnected>(rx.recv_timeout(0ms)) ? 0 : 3);
+  }
+  ::close(pipe_fds[1]);
+  std::string text;
+  char buf[256];
+  for (ssize_t n; (n = ::read(pipe_fds[0], buf, sizeof buf)) > 0;) text.append(buf, static_cast<std::size_t>(n));
+  ::close(pipe_fds[0]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(text, "watcher error: could not locate ~/.claude directory\n");
+}
+
+}  // namespace
+}  // namespace orvik::cli
