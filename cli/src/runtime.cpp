@@ -7,11 +7,17 @@
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <string_view>
 #include <system_error>
 
 #include <fmt/format.h>
+
+#include "cli/command_line.hpp"
+#include "cli/launcher.hpp"
+#include "cli/watcher.hpp"
+#include "ui/tui.hpp"
 
 namespace orvik::cli {
 namespace {
@@ -143,6 +149,24 @@ std::thread spawn_thread(std::move_only_function<void()> body) {
   } catch (const std::system_error& e) {
     throw FatalError{fmt::format("{}: {}", spawn_failed, os_error_text(e.code().value()))};
   }
+}
+
+Result<void> start_runtime(int argc, char** argv) {
+  const auto count = worker_count(std::getenv("TOKIO_WORKER_THREADS"), available_cpus());
+  if (!count) throw FatalError{count.error().message};
+  WorkerPool pool(*count);
+  return run_main(argc, argv);
+}
+
+Result<void> run_main(int argc, char** argv) {
+  const Cli cli = parse_cli(argc, argv);
+  if (cli.command && std::get<Run>(*cli.command).detached) return launch_detached();
+  return run_in_place();
+}
+
+Result<void> run_in_place() {
+  return run_in_place_with([](EventSender sender) { watch_sessions(std::move(sender)); },
+                           [](EventReceiver receiver) { return ui::run_tui(std::move(receiver)); });
 }
 
 }  // namespace orvik::cli

@@ -50,7 +50,6 @@ class Sandbox:
             "LANG": "C.UTF-8",
             "LC_ALL": "C.UTF-8",
             "PATH": self.bin_dir + ":/usr/local/bin:/usr/bin:/bin",
-            "PS1": "$ ",
         }
         env.update(extra)
         return env
@@ -78,9 +77,12 @@ class Tmux:
         conf = sandbox.path("tmux.conf")
         with open(conf, "w") as f:
             f.write("set -g status off\nset -g escape-time 0\nset -g history-limit 2000\n")
+        rc = sandbox.path("bashrc")
+        with open(rc, "w") as f:
+            f.write("PS1='$ '\n")
         self.env = env or sandbox.env()
         self.tmux("-f", conf, "new-session", "-d", "-s", "e2e", "-x", str(width), "-y", str(height),
-                  "bash --norc --noprofile")
+                  f"bash --rcfile {rc} --noprofile")
         self.wait_for(lambda s: s.rstrip().endswith("$"), "the shell prompt")
 
     def tmux(self, *args, check_status=True):
@@ -91,7 +93,7 @@ class Tmux:
         return result.stdout
 
     def screen(self):
-        return self.tmux("capture-pane", "-p", "-t", "e2e")
+        return self.tmux("capture-pane", "-p", "-N", "-t", "e2e")
 
     def lines(self):
         return self.screen().split("\n")
@@ -132,7 +134,7 @@ class Tmux:
 
     def wait_exit(self, timeout=10.0):
         """Waits for the 'exit=N' line that the typed command lines print; returns N."""
-        pattern = re.compile(r"^exit=(\d+)$", re.M)
+        pattern = re.compile(r"^exit=(\d+) *$", re.M)
         screen = self.wait_for(lambda s: pattern.search(s), "the exit status line", timeout)
         return int(pattern.findall(screen)[-1])
 

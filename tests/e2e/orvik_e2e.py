@@ -103,7 +103,8 @@ def test_resize_redraws(sandbox, tmux, **_):
 
 
 def test_follow_session(sandbox, tmux, **_):
-    term = tmux(width=120, height=40)
+    term = tmux(width=140, height=40)
+    budget = 140 // 2 - 22  # the detail characters of an events row
     start_dashboard(term)
     term.wait_text("Waiting for session events…")
     # The project folder appears while orvik runs, as it does when the agent starts in a new folder.
@@ -172,10 +173,10 @@ def test_follow_session(sandbox, tmux, **_):
     check(all(i > 0 for i in at) and at == sorted(at), f"finished rows, latest finish first, at {at}", screen)
 
     t3 = utc_now()
-    final = "Added a guard for empty input; all tests pass."
+    final = "Added a guard for empty input in parse_line; all thirteen tests pass now."
     log.append(log.assistant([text(final)], t3, usage=(1800, 150, 7000, 0), message_id="msg_03"))
     screen = term.wait_text(" Orvik   1 sessions   13 events ")
-    check(f"{hms(t3)} ASST  {final[:38]}…" in screen, "the row's text is cut to the panel's budget", screen)
+    check(f"{hms(t3)} ASST  {final[:budget]}…" in screen, "the row's text is cut to the panel's budget", screen)
     check(" session total  in=4500  out=870  cache_r=18200" in screen, "totals", screen)
     check(" est. cost: $0.0320" in screen, "cost", screen)
     check("last turn  in=1800 out=150  cache_r=7000" in screen, "gauge", screen)
@@ -239,8 +240,9 @@ def test_real_logs(sandbox, tmux, shared_dir, **_):
     if not os.path.isdir(real):
         print(f"skipped: no real logs at {real}")
         return SKIP
-    files = sorted(os.path.join(real, d, f) for d in os.listdir(real) if os.path.isdir(os.path.join(real, d))
-                   for f in os.listdir(os.path.join(real, d)) if f.endswith(".jsonl"))
+    # Smallest first: the longest session, with the largest totals, comes last and is the one on screen.
+    files = sorted((os.path.join(real, d, f) for d in os.listdir(real) if os.path.isdir(os.path.join(real, d))
+                    for f in os.listdir(os.path.join(real, d)) if f.endswith(".jsonl")), key=os.path.getsize)
     sessions, held, count, (tin, tout, tcache) = corpus_model(files)
 
     term = tmux(width=120, height=40)
@@ -371,7 +373,10 @@ def test_worker_threads(sandbox, **_):
             seen = b""
             while b"Orvik" not in seen and time.monotonic() < deadline:
                 if select.select([master], [], [], 0.1)[0]:
-                    seen += os.read(master, 65536)
+                    try:
+                        seen += os.read(master, 65536)
+                    except OSError:  # the program has ended and closed the terminal
+                        break
             check(b"Orvik" in seen, f"the dashboard did not start: {seen[-300:]!r}")
             time.sleep(0.3)
             counts[workers] = thread_count(proc.pid)
