@@ -412,6 +412,20 @@ def test_no_terminal(sandbox, **_):
     check(took < 3, f"ended at once, without waiting for the watcher ({took:.1f}s)")
 
 
+def test_broken_pipe(sandbox, **_):
+    """A write to a closed pipe fails as an error; it does not kill the process."""
+    for args in (["--version"], ["--help"], ["-d"]):
+        read_end, write_end = os.pipe()
+        os.close(read_end)
+        try:
+            result = subprocess.run([sandbox.binary, *args], stdout=write_end, stderr=write_end,
+                                    env=sandbox.env(), timeout=10)
+        finally:
+            os.close(write_end)
+        expected = 2 if args == ["-d"] else 0
+        check(result.returncode == expected, f"{args}: status {result.returncode}, expected {expected}")
+
+
 TESTS = {name[len("test_"):]: fn for name, fn in globals().items() if name.startswith("test_")}
 
 
