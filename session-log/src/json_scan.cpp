@@ -1,9 +1,8 @@
-// The JSON grammar beneath the typed readers: failures and their positions, strings, literals,
-// numbers, separators, and the skipper for values that are dropped.
+// The JSON grammar beneath the typed readers: failures and their positions, literals, numbers,
+// separators, and the skipper for values that are dropped.
 
 #include <charconv>
-#include <cmath>
-#include <cstdlib>
+#include <algorithm>
 #include <limits>
 
 #include <fmt/format.h>
@@ -16,95 +15,6 @@ namespace orvik::session_log {
 namespace {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-void append_utf8(std::string& out, std::uint32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xc0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3f)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xe0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3f)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3f)));
-  } else {
-    out.push_back(static_cast<char>(0xf0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3f)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3f)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3f)));
-  }
-}
-
-// Four hex digits of a \u escape; a bad digit fails just after itself.
-bool read_hex4(Reader& r, std::uint32_t& out) {
-  if (r.line.size() - r.pos < 4) {
-    r.pos = r.line.size();
-    return fail_here(r, msg::eof_string);
-  }
-  std::uint32_t v = 0;
-  for (int k = 0; k < 4; ++k) {
-    const int d = hex_value(r.line[r.pos++]);
-    if (d < 0) return fail_here(r, msg::invalid_escape);
-    v = (v << 4) | static_cast<std::uint32_t>(d);
-  }
-  out = v;
-  return true;
-}
-
-// The escape after a backslash, decoded onto the scratch buffer.
-bool read_escape(Reader& r) {
-  if (r.pos == r.line.size()) return fail_here(r, msg::eof_string);
-  const char c = r.line[r.pos++];
-  switch (c) {
-    case '"': r.scratch.push_back('"'); return true;
-    case '\\': r.scratch.push_back('\\'); return true;
-    case '/': r.scratch.push_back('/'); return true;
-    case 'b': r.scratch.push_back('\b'); return true;
-    case 'f': r.scratch.push_back('\f'); return true;
-    case 'n': r.scratch.push_back('\n'); return true;
-    case 'r': r.scratch.push_back('\r'); return true;
-    case 't': r.scratch.push_back('\t'); return true;
-    case 'u': break;
-    default: return fail_here(r, msg::invalid_escape);
-  }
-  std::uint32_t n = 0;
-  if (!read_hex4(r, n)) return false;
-  if (n >= 0xdc00 && n <= 0xdfff) return fail_here(r, msg::lone_leading_surrogate);
-  if (n < 0xd800 || n > 0xdbff) {
-    append_utf8(r.scratch, n);
-    return true;
-  }
-  // A leading surrogate: the trailing one must follow as a \u escape.
-  for (const char want : {'\\', 'u'}) {
-    if (r.pos == r.line.size()) return fail_here(r, msg::eof_string);
-    if (r.line[r.pos++] != want) return fail_here(r, msg::unexpected_end_of_hex_escape);
-  }
-  std::uint32_t low = 0;
-  if (!read_hex4(r, low)) return false;
-  if (low < 0xdc00 || low > 0xdfff) return fail_here(r, msg::lone_leading_surrogate);
-  append_utf8(r.scratch, (((n - 0xd800) << 10) | (low - 0xdc00)) + 0x10000);
-  return true;
-}
-
-// As read_escape, but only checks the form: a skipped string may hold lone surrogates.
-bool skip_escape(Reader& r) {
-  if (r.pos == r.line.size()) return fail_here(r, msg::eof_string);
-  switch (r.line[r.pos++]) {
-    case '"': case '\\': case '/': case 'b': case 'f': case 'n': case 'r': case 't': return true;
-    case 'u': {
-      std::uint32_t ignored = 0;
-      return read_hex4(r, ignored);
-    }
-    default: return fail_here(r, msg::invalid_escape);
-  }
-}
 
 // A skipped number is checked against the grammar only, with no range test.
 bool skip_number(Reader& r) {
@@ -134,14 +44,42 @@ bool skip_number(Reader& r) {
   return true;
 }
 
-// Decimal text to the nearest double; false when it lies beyond the range of a double.
+// Whether a number literal that no double can hold lies above the range rather than below it:
+// the power of ten of its first significant digit plus its exponent.
+bool is_beyond_range(std::string_view text) {
+  std::size_t i = text.front() == '-' ? 1 : 0;
+  std::int64_t power = 0;
+  bool significant = false;
+  for (; i < text.size() && is_digit(text[i]); ++i) {
+    if (significant) ++power;
+    significant |= text[i] != '0';
+  }
+  if (i < text.size() && text[i] == '.') {
+    for (++i; i < text.size() && is_digit(text[i]); ++i) {
+      if (significant) continue;
+      --power;
+      significant = text[i] != '0';
+    }
+  }
+  std::int64_t exponent = 0;
+  bool negative = false;
+  if (i < text.size()) {
+    ++i;  // the e
+    negative = text[i] == '-';
+    if (text[i] == '-' || text[i] == '+') ++i;
+    for (; i < text.size(); ++i) exponent = std::min<std::int64_t>(exponent * 10 + (text[i] - '0'), 1'000'000'000);
+  }
+  return significant && power + (negative ? -exponent : exponent) > 0;
+}
+
+// Number text to the nearest double; false when it lies beyond the range of a double.
 bool to_double(std::string_view text, double& out) {
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
-  if (ec == std::errc{} && end == text.data() + text.size()) return true;
-  // from_chars refuses underflow as well as overflow; strtod tells them apart.
-  const std::string copy(text);
-  out = std::strtod(copy.c_str(), nullptr);
-  return !std::isinf(out);
+  if (ec != std::errc::result_out_of_range) return true;
+  // from_chars leaves the value alone for underflow as well as for overflow.
+  if (is_beyond_range(text)) return false;
+  out = text.front() == '-' ? -0.0 : 0.0;
+  return true;
 }
 
 }  // namespace
@@ -159,8 +97,8 @@ bool fail_unplaced(Reader& r, std::string text) {
   return false;
 }
 
-bool fail_invalid_type(Reader& r, std::string_view found, std::string_view expected) {
-  fail_unplaced(r, fmt::format(fmt::runtime(msg::invalid_type), found, expected));
+bool fail_found(Reader& r, std::string_view message, std::string_view found, std::string_view expected) {
+  fail_unplaced(r, fmt::format(fmt::runtime(message), found, expected));
   place(r);
   return false;
 }
@@ -203,7 +141,7 @@ bool fail_invalid_type_here(Reader& r, std::string_view expected) {
       break;
     }
   }
-  return fail_invalid_type(r, found, expected);
+  return fail_found(r, msg::invalid_type, found, expected);
 }
 
 std::string failure_message(const Reader& r) {
@@ -213,52 +151,6 @@ std::string failure_message(const Reader& r) {
   std::size_t line_number = 1;
   for (std::size_t i = 0; i < line_start; ++i) line_number += before[i] == '\n';
   return fmt::format(fmt::runtime(msg::position_suffix), r.error, line_number, r.error_index - line_start);
-}
-
-bool read_escaped_string(Reader& r, std::size_t start, std::size_t stop, std::string_view& out) {
-  const char* s = r.line.data();
-  const std::size_t n = r.line.size();
-  r.scratch.clear();
-  for (std::size_t i = stop;; i = scan_string(s, n, start)) {
-    if (i == n) {
-      r.pos = n;
-      return fail_here(r, msg::eof_string);
-    }
-    r.pos = i + 1;
-    if (s[i] == '"') {
-      r.scratch.append(s + start, i - start);
-      out = r.scratch;
-      return true;
-    }
-    if (s[i] != '\\') return fail_here(r, msg::control_character);
-    r.scratch.append(s + start, i - start);
-    if (!read_escape(r)) return false;
-    start = r.pos;
-  }
-}
-
-bool read_string_value(Reader& r, std::string_view& out, std::string_view expected) {
-  const int c = peek_ws(r);
-  if (c == end_of_line) return fail_peek(r, msg::eof_value);
-  if (c != '"') return fail_invalid_type_here(r, expected);
-  ++r.pos;
-  return read_string_body(r, out);
-}
-
-bool skip_string_body(Reader& r) {
-  const char* s = r.line.data();
-  const std::size_t n = r.line.size();
-  for (;;) {
-    const std::size_t i = scan_string(s, n, r.pos);
-    if (i == n) {
-      r.pos = n;
-      return fail_here(r, msg::eof_string);
-    }
-    r.pos = i + 1;
-    if (s[i] == '"') return true;
-    if (s[i] != '\\') return fail_here(r, msg::control_character);
-    if (!skip_escape(r)) return false;
-  }
 }
 
 bool read_literal_rest(Reader& r, std::string_view rest) {

@@ -24,13 +24,13 @@ enum class Field : std::uint8_t { none, text, id, name, input, tool_use_id, cont
 
 Field field_of(std::string_view key) {
   switch (key.size()) {
-    case 2: return key == "id" ? Field::id : Field::none;
-    case 4: return key == "text" ? Field::text : key == "name" ? Field::name : Field::none;
-    case 5: return key == "input" ? Field::input : Field::none;
-    case 7: return key == "content" ? Field::content : Field::none;
-    case 8: return key == "is_error" ? Field::is_error : key == "thinking" ? Field::thinking : Field::none;
-    case 9: return key == "signature" ? Field::signature : Field::none;
-    case 11: return key == "tool_use_id" ? Field::tool_use_id : Field::none;
+    case 2: return is_key(key, "id") ? Field::id : Field::none;
+    case 4: return is_key(key, "text") ? Field::text : is_key(key, "name") ? Field::name : Field::none;
+    case 5: return is_key(key, "input") ? Field::input : Field::none;
+    case 7: return is_key(key, "content") ? Field::content : Field::none;
+    case 8: return is_key(key, "is_error") ? Field::is_error : is_key(key, "thinking") ? Field::thinking : Field::none;
+    case 9: return is_key(key, "signature") ? Field::signature : Field::none;
+    case 11: return is_key(key, "tool_use_id") ? Field::tool_use_id : Field::none;
     default: return Field::none;
   }
 }
@@ -123,19 +123,14 @@ bool set_field(Reader& r, RawContent::Thinking& b, std::size_t i, json& v) {
   return i == 0 ? take(r, v, b.thinking) : take(r, v, b.signature);
 }
 
-struct Entry {
-  Field field;
-  json value;
-};
-
 // Held entries of the object form, in the order written: the first fault in that order wins.
 template <class Block, std::size_t N>
-bool object_stage(Reader& r, std::vector<Entry>& entries, const std::array<Slot, N>& slots, RawContent& out) {
+bool object_stage(Reader& r, const std::array<Slot, N>& slots, RawContent& out) {
   Block block;
   std::array<bool, N> seen{};
-  for (Entry& e : entries) {
+  for (HeldEntry& e : r.held) {
     for (std::size_t i = 0; i < N; ++i) {
-      if (slots[i].field != e.field) continue;
+      if (slots[i].field != static_cast<Field>(e.field)) continue;
       if (seen[i]) return fail_unplaced(r, fmt::format(fmt::runtime(msg::duplicate_field), slots[i].name));
       seen[i] = true;
       if (!set_field(r, block, i, e.value)) return false;
@@ -180,16 +175,16 @@ bool array_stage(Reader& r, std::vector<json>& elements, std::size_t count, cons
 bool read_content_tag(Reader& r, Tag& tag) {
   std::string_view text;
   if (!read_string_value(r, text, msg::expect_variant)) return false;
-  tag = text == "text"          ? Tag::text
-        : text == "tool_use"    ? Tag::tool_use
-        : text == "tool_result" ? Tag::tool_result
-        : text == "thinking"    ? Tag::thinking
+  tag = is_key(text, "text")          ? Tag::text
+        : is_key(text, "tool_use")    ? Tag::tool_use
+        : is_key(text, "tool_result") ? Tag::tool_result
+        : is_key(text, "thinking")    ? Tag::thinking
                                 : Tag::other;
   return true;
 }
 
 bool read_object_block(Reader& r, RawContent& out) {
-  std::vector<Entry> entries;
+  r.held.clear();
   Tag tag = Tag::other;
   bool tagged = false;
   bool first = true;
@@ -202,7 +197,7 @@ bool read_object_block(Reader& r, RawContent& out) {
       break;
     }
     if (!more) break;
-    if (key == "type") {
+    if (is_key(key, "type")) {
       // A second tag fails before its value is looked at.
       if (tagged) {
         ok = fail_unplaced(r, fmt::format(fmt::runtime(msg::duplicate_field), "type"));
@@ -222,8 +217,7 @@ bool read_object_block(Reader& r, RawContent& out) {
     }
     // Before the tag every field name may matter; after it only the variant's own.
     if (field != Field::none && (!tagged || takes(tag, field))) {
-      Entry& e = entries.emplace_back(Entry{field, json()});
-      ok = read_json_value(r, e.value);
+      ok = read_json_value(r, r.held.emplace_back(HeldEntry{static_cast<std::uint8_t>(field), json()}).value);
     } else {
       ok = check_json_value(r);
     }
@@ -237,10 +231,10 @@ bool read_object_block(Reader& r, RawContent& out) {
     return false;
   }
   switch (tag) {
-    case Tag::text: return object_stage<RawContent::Text>(r, entries, text_slots, out);
-    case Tag::tool_use: return object_stage<RawContent::ToolUse>(r, entries, tool_use_slots, out);
-    case Tag::tool_result: return object_stage<RawContent::ToolResult>(r, entries, tool_result_slots, out);
-    case Tag::thinking: return object_stage<RawContent::Thinking>(r, entries, thinking_slots, out);
+    case Tag::text: return object_stage<RawContent::Text>(r, text_slots, out);
+    case Tag::tool_use: return object_stage<RawContent::ToolUse>(r, tool_use_slots, out);
+    case Tag::tool_result: return object_stage<RawContent::ToolResult>(r, tool_result_slots, out);
+    case Tag::thinking: return object_stage<RawContent::Thinking>(r, thinking_slots, out);
     case Tag::other: break;
   }
   out.value = RawContent::Other{};

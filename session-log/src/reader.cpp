@@ -67,19 +67,17 @@ bool read_count(Reader& r, std::uint64_t& out) {
   if (!read_number(r, positive, n)) return false;
   switch (n.kind) {
     case Number::Kind::unsigned_int: out = n.u; return true;
-    case Number::Kind::signed_int:
-      fail_unplaced(r, fmt::format(fmt::runtime(msg::invalid_value), found_number(n), msg::expect_u64));
-      place(r);
-      return false;
+    case Number::Kind::signed_int: return fail_found(r, msg::invalid_value, found_number(n), msg::expect_u64);
     case Number::Kind::floating: break;
   }
-  return fail_invalid_type(r, found_number(n), msg::expect_u64);
+  return fail_found(r, msg::invalid_type, found_number(n), msg::expect_u64);
 }
 
-// The object form: each known key at most once, unlisted keys skipped. `unlisted` sees the other
-// keys before the colon and says whether it took them.
-template <std::size_t N, class Field, class Unlisted>
-bool read_members(Reader& r, const std::array<std::string_view, N>& keys, Field&& read_field,
+// The object form: each known key at most once, unlisted keys skipped. `index` maps a key to its
+// field's number, or to `names.size()` for an unlisted key; `unlisted` sees those keys before the
+// colon and says whether it took them.
+template <std::size_t N, class Index, class Field, class Unlisted>
+bool read_members(Reader& r, const std::array<std::string_view, N>& names, Index&& index, Field&& read_field,
                   Unlisted&& unlisted) {
   std::array<bool, N> seen{};
   bool first = true;
@@ -88,10 +86,9 @@ bool read_members(Reader& r, const std::array<std::string_view, N>& keys, Field&
     std::string_view key;
     if (!next_key(r, first, more, key)) return false;
     if (!more) return true;
-    std::size_t i = 0;
-    while (i < N && keys[i] != key) ++i;
+    const std::size_t i = index(key);
     if (i < N) {
-      if (seen[i]) return fail_unplaced(r, fmt::format(fmt::runtime(msg::duplicate_field), keys[i]));
+      if (seen[i]) return fail_unplaced(r, fmt::format(fmt::runtime(msg::duplicate_field), names[i]));
       seen[i] = true;
       if (!take_colon(r) || !read_field(i)) return false;
       continue;
@@ -102,9 +99,19 @@ bool read_members(Reader& r, const std::array<std::string_view, N>& keys, Field&
   }
 }
 
-template <std::size_t N, class Field>
-bool read_members(Reader& r, const std::array<std::string_view, N>& keys, Field&& read_field) {
-  return read_members(r, keys, read_field, [](std::string_view, bool&) { return true; });
+template <std::size_t N, class Index, class Field>
+bool read_members(Reader& r, const std::array<std::string_view, N>& names, Index&& index, Field&& read_field) {
+  return read_members(r, names, index, read_field, [](std::string_view, bool&) { return true; });
+}
+
+// For the records read less often: the first key of `names` that matches, or N.
+template <std::size_t N>
+auto index_in(const std::array<std::string_view, N>& names) {
+  return [&names](std::string_view key) {
+    std::size_t i = 0;
+    while (i < N && names[i] != key) ++i;
+    return i;
+  };
 }
 
 // One element of an array form: a field with a default takes it when the array has ended.
@@ -158,7 +165,17 @@ bool read_raw_usage(Reader& r, RawUsage& out) {
   const std::array<std::uint64_t*, 4> fields{&out.input_tokens, &out.output_tokens, &out.cache_read_input_tokens,
                                              &out.cache_creation_input_tokens};
   return read_struct(
-      r, msg::expect_usage, [&] { return read_members(r, keys, [&](std::size_t i) { return read_count(r, *fields[i]); }); },
+      r, msg::expect_usage,
+      [&] {
+        const auto index = [](std::string_view key) -> std::size_t {
+          return is_key(key, "input_tokens")                  ? 0
+                 : is_key(key, "output_tokens")               ? 1
+                 : is_key(key, "cache_read_input_tokens")     ? 2
+                 : is_key(key, "cache_creation_input_tokens") ? 3
+                                                              : 4;
+        };
+        return read_members(r, keys, index, [&](std::size_t i) { return read_count(r, *fields[i]); });
+      },
       [&] {
         // A short array never fails: every count defaults to 0.
         bool first = true;
@@ -209,14 +226,20 @@ bool read_raw_message(Reader& r, RawMessage& out) {
   };
   // "id" is kept when it is a string and otherwise passed over like any unlisted key.
   const auto id = [&](std::string_view key, bool& took) {
-    if (key != "id") return true;
+    if (!is_key(key, "id")) return true;
     took = true;
     if (!take_colon(r)) return false;
     if (peek_ws(r) != '"') return skip_value(r);
     return read_string(r, out.id.emplace());
   };
   return read_struct(
-      r, msg::expect_message, [&] { return read_members(r, keys, field, id); },
+      r, msg::expect_message,
+      [&] {
+        const auto index = [](std::string_view key) -> std::size_t {
+          return is_key(key, "content") ? 0 : is_key(key, "usage") ? 1 : 2;
+        };
+        return read_members(r, keys, index, field, id);
+      },
       [&] {
         bool first = true;
         return read_element(r, first, 0, msg::expect_message_len, false, [&] { return field(0); }) &&
@@ -224,27 +247,31 @@ bool read_raw_message(Reader& r, RawMessage& out) {
       });
 }
 
-bool read_optional_message(Reader& r, std::optional<RawMessage>& out) { return read_optional(r, out, read_raw_message); }
+bool read_optional_message(Reader& r, std::optional<RawMessage>& out) {
+  return read_optional(r, out, read_raw_message);
+}
 
 bool read_raw_tool_file(Reader& r, RawToolFile& out) {
   static constexpr std::array<std::string_view, 1> keys{"filePath"};
+  const auto field = [&] { return read_optional_string(r, out.filePath); };
   return read_struct(
       r, msg::expect_tool_file,
-      [&] { return read_members(r, keys, [&](std::size_t) { return read_optional_string(r, out.filePath); }); },
+      [&] { return read_members(r, keys, index_in(keys), [&](std::size_t) { return field(); }); },
       [&] {
         bool first = true;
-        return read_element(r, first, 0, msg::expect_tool_file_len, false,
-                            [&] { return read_optional_string(r, out.filePath); });
+        return read_element(r, first, 0, msg::expect_tool_file_len, false, field);
       });
 }
 
-bool read_optional_tool_file(Reader& r, std::optional<RawToolFile>& out) { return read_optional(r, out, read_raw_tool_file); }
+bool read_optional_tool_file(Reader& r, std::optional<RawToolFile>& out) {
+  return read_optional(r, out, read_raw_tool_file);
+}
 
 // Only the object form is read: any other value is passed over (see read_optional_tool_use_result).
 bool read_raw_tool_use_result(Reader& r, RawToolUseResult& out) {
   static constexpr std::array<std::string_view, 5> keys{"stdout", "stderr", "interrupted", "isImage", "file"};
   return read_object(r, [&] {
-    return read_members(r, keys, [&](std::size_t i) {
+    return read_members(r, keys, index_in(keys), [&](std::size_t i) {
       switch (i) {
         case 0: return read_optional_string(r, out.stdout_text);
         case 1: return read_optional_string(r, out.stderr_text);
@@ -267,6 +294,19 @@ bool read_optional_tool_use_result(Reader& r, std::optional<RawToolUseResult>& o
 constexpr std::array<std::string_view, 8> record_keys{"type",      "uuid",        "parentUuid", "timestamp",
                                                       "sessionId", "isSidechain", "message",    "toolUseResult"};
 
+// The number of the RawRecord field that a key names, or 8 for an unlisted key.
+std::size_t record_field_index(std::string_view key) {
+  switch (key.size()) {
+    case 4: return is_key(key, "type") ? 0 : is_key(key, "uuid") ? 1 : 8;
+    case 7: return is_key(key, "message") ? 6 : 8;
+    case 9: return is_key(key, "timestamp") ? 3 : is_key(key, "sessionId") ? 4 : 8;
+    case 10: return is_key(key, "parentUuid") ? 2 : 8;
+    case 11: return is_key(key, "isSidechain") ? 5 : 8;
+    case 13: return is_key(key, "toolUseResult") ? 7 : 8;
+    default: return 8;
+  }
+}
+
 bool read_record_field(Reader& r, RawRecord& out, std::size_t i) {
   switch (i) {
     case 0: return read_optional_string(r, out.type);
@@ -283,7 +323,10 @@ bool read_record_field(Reader& r, RawRecord& out, std::size_t i) {
 bool read_record(Reader& r, RawRecord& out) {
   return read_struct(
       r, msg::expect_record,
-      [&] { return read_members(r, record_keys, [&](std::size_t i) { return read_record_field(r, out, i); }); },
+      [&] {
+        return read_members(r, record_keys, record_field_index,
+                            [&](std::size_t i) { return read_record_field(r, out, i); });
+      },
       [&] {
         bool first = true;
         for (std::size_t i = 0; i < record_keys.size(); ++i) {

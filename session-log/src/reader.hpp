@@ -6,8 +6,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -15,11 +17,25 @@
 
 #include <nlohmann/json.hpp>
 
+#include "messages.hpp"
 #include "session_log/raw.hpp"
 
 namespace orvik::session_log {
 
 inline constexpr int end_of_line = -1;
+
+// A decoded key or tag against a literal, whole and byte for byte; the fixed length lets the
+// compare be inlined.
+template <std::size_t N>
+inline bool is_key(std::string_view key, const char (&literal)[N]) {
+  return key.size() == N - 1 && std::memcmp(key.data(), literal, N - 1) == 0;
+}
+
+// A member of a content block held between the block's two stages: the field it may fill and its value.
+struct HeldEntry {
+  std::uint8_t field;
+  nlohmann::json value;
+};
 
 struct Reader {
   std::string_view line;
@@ -27,6 +43,7 @@ struct Reader {
   std::uint8_t budget = 128;   // nesting levels left for typed values
   std::string scratch;         // decoded text of the last string that had escapes
   std::string open_brackets;   // the skipper's own stack
+  std::vector<HeldEntry> held;  // the block being read; blocks do not nest
 
   // The first failure. `placed` is false while it still waits for the position of the
   // container that closes around it.
@@ -53,7 +70,8 @@ inline void place(Reader& r) {
 // "invalid type: {}, expected {}" for the value at the current position; reads a scalar to render
 // it, leaves arrays and objects unentered. Syntax errors in the scalar win.
 bool fail_invalid_type_here(Reader& r, std::string_view expected);
-bool fail_invalid_type(Reader& r, std::string_view found, std::string_view expected);
+// "invalid type: {}, expected {}" or "invalid value: {}, expected {}" for the value just read.
+bool fail_found(Reader& r, std::string_view message, std::string_view found, std::string_view expected);
 // The whole message: the failure's text and " at line {} column {}".
 std::string failure_message(const Reader& r);
 
@@ -72,32 +90,34 @@ inline int peek_ws(Reader& r) {
 
 // Before every typed "[" or "{": one level from the budget, then the bracket.
 inline bool enter(Reader& r) {
-  if (r.budget == 1) return fail_peek(r, "recursion limit exceeded");
+  if (r.budget == 1) return fail_peek(r, msg::recursion_limit);
   --r.budget;
   ++r.pos;
   return true;
 }
 inline void leave(Reader& r) { ++r.budget; }
 
+#if defined(__SSE2__)
+// Bit k is set when p[k] is a quote, a backslash or a control character.
+inline unsigned special_mask(const char* p) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i hit =
+      _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))),
+                   _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(0x1f)), v));
+  return static_cast<unsigned>(_mm_movemask_epi8(hit));
+}
+#endif
+
+inline bool is_special(char c) { return c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20; }
+
 // The first index from `i` on that holds a quote, a backslash or a control character.
 inline std::size_t scan_string(const char* s, std::size_t n, std::size_t i) {
 #if defined(__SSE2__)
-  const __m128i quote = _mm_set1_epi8('"');
-  const __m128i backslash = _mm_set1_epi8('\\');
-  const __m128i control = _mm_set1_epi8(0x1f);
-  while (i + 16 <= n) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
-    const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)),
-                                     _mm_cmpeq_epi8(_mm_min_epu8(v, control), v));
-    if (const int mask = _mm_movemask_epi8(hit)) return i + static_cast<std::size_t>(__builtin_ctz(mask));
-    i += 16;
-  }
+  for (; i + 16 <= n; i += 16)
+    if (const unsigned mask = special_mask(s + i)) return i + static_cast<std::size_t>(__builtin_ctz(mask));
 #endif
-  for (; i < n; ++i) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    if (c == '"' || c == '\\' || c < 0x20) return i;
-  }
-  return n;
+  while (i < n && !is_special(s[i])) ++i;
+  return i;
 }
 
 bool read_escaped_string(Reader& r, std::size_t start, std::size_t stop, std::string_view& out);

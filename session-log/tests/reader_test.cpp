@@ -248,7 +248,8 @@ TEST(Reader, KeepsTheMessageIdOnlyWhenItIsAString) {
 }
 
 TEST(Reader, ContentStringIsOneTextBlockInBothForms) {
-  for (const std::string_view line : {R"({"message":{"content":"say \"hi\"\n"}})", R"({"message":["say \"hi\"\n",null]})"}) {
+  for (const std::string_view line :
+       {R"({"message":{"content":"say \"hi\"\n"}})", R"({"message":["say \"hi\"\n",null]})"}) {
     const auto record = read_raw_record(line);
     ASSERT_TRUE(record) << line << ": " << record.error();
     ASSERT_EQ(record->message->content->size(), 1u);
@@ -310,6 +311,8 @@ TEST(Reader, RendersFoundNumbersShortest) {
       {"5e-324", "5e-324"},
       {"1e-400", "0.0"},
       {"-1e-400", "-0.0"},
+      {"0.0123e-99999999999999999999", "0.0"},
+      {"0.000e99999", "0.0"},
       {"1.7976931348623157e308", "1.7976931348623157e+308"},
       {"-9223372036854775809", "-9.223372036854776e+18"},
   };
@@ -322,7 +325,10 @@ TEST(Reader, RendersFoundNumbersShortest) {
   }
   EXPECT_EQ(read_raw_record(R"({"isSidechain":-9223372036854775808})").error(),
             "invalid type: integer `-9223372036854775808`, expected a boolean at line 1 column 35");
-  EXPECT_EQ(read_raw_record(R"({"isSidechain":1.8e308})").error(), "number out of range at line 1 column 22");
+  for (const std::string_view literal : {"1.8e308", "-0.01e311", "1e99999999999999999999", "12345678901234567890e300"}) {
+    const std::string line = fmt::format(R"({{"isSidechain":{}}})", literal);
+    EXPECT_EQ(read_raw_record(line).error(), fmt::format("number out of range at line 1 column {}", line.size() - 1));
+  }
 }
 
 TEST(Reader, CountsLinesAndColumnsFromTheLastLineFeed) {
