@@ -233,8 +233,11 @@ void KeyDecoder::feed(std::string_view bytes, bool more_pending, std::deque<Even
 
 namespace {
 
-// The write end of the self-pipe, for the signal handler.
+// The self-pipe of the window-size signal. Made once and never closed, so a handler running on another
+// thread can never write into a descriptor that has been closed and reused.
+std::atomic<int> winch_read_fd{-1};
 std::atomic<int> winch_write_fd{-1};
+std::atomic<bool> input_open{false};
 static_assert(std::atomic<int>::is_always_lock_free);
 
 extern "C" void on_winch(int) {
@@ -247,24 +250,23 @@ extern "C" void on_winch(int) {
   errno = saved;
 }
 
+void drain_winch_pipe() {
+  char sink[64];
+  while (::read(winch_read_fd.load(), sink, sizeof sink) > 0) {
+  }
+}
+
 }  // namespace
 
 struct Input::State {
   Tty tty;
-  int pipe_read = -1;
-  int pipe_write = -1;
   struct sigaction previous {};
-  bool handler_installed = false;
   KeyDecoder decoder;
   std::deque<Event> ready;
 
   ~State() {
-    if (handler_installed) {
-      ::sigaction(SIGWINCH, &previous, nullptr);
-      winch_write_fd.store(-1);
-    }
-    if (pipe_read >= 0) ::close(pipe_read);
-    if (pipe_write >= 0) ::close(pipe_write);
+    ::sigaction(SIGWINCH, &previous, nullptr);
+    input_open.store(false);
   }
 };
 
@@ -282,24 +284,31 @@ Result<Input> Input::open() {
 Result<Input> Input::open_on(int fd) { return open_with(Tty(fd, false)); }
 
 Result<Input> Input::open_with(Tty tty) {
-  auto state = std::make_unique<State>();
-  state->tty = std::move(tty);
-  int fds[2];
-  if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return last_os_error();
-  state->pipe_read = fds[0];
-  state->pipe_write = fds[1];
-  int expected = -1;
-  if (!winch_write_fd.compare_exchange_strong(expected, fds[1])) return std::unexpected(os_error(EBUSY));
+  if (input_open.exchange(true)) return std::unexpected(os_error(EBUSY));
+  if (winch_read_fd.load() < 0) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
+      const int err = errno;
+      input_open.store(false);
+      return std::unexpected(os_error(err));
+    }
+    winch_read_fd.store(fds[0]);
+    winch_write_fd.store(fds[1]);
+  }
+  drain_winch_pipe();  // wake-ups from before this input are not its concern
   struct sigaction action {};
   action.sa_handler = on_winch;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  if (::sigaction(SIGWINCH, &action, &state->previous) != 0) {
+  struct sigaction previous {};
+  if (::sigaction(SIGWINCH, &action, &previous) != 0) {
     const int err = errno;
-    winch_write_fd.store(-1);
+    input_open.store(false);
     return std::unexpected(os_error(err));
   }
-  state->handler_installed = true;
+  auto state = std::make_unique<State>();
+  state->tty = std::move(tty);
+  state->previous = previous;
   return Input(std::move(state));
 }
 
@@ -315,20 +324,19 @@ Result<bool> Input::poll(std::chrono::milliseconds timeout) {
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - clock::now());
       wait_ms = left.count() > 0 ? static_cast<int>(left.count()) : 0;
     }
-    pollfd fds[2] = {{s.tty.fd, POLLIN, 0}, {s.pipe_read, POLLIN, 0}};
+    pollfd fds[2] = {{s.tty.fd, POLLIN, 0}, {winch_read_fd.load(), POLLIN, 0}};
     const int n = ::poll(fds, 2, wait_ms);
     if (n < 0) {
       if (errno == EINTR) continue;  // the handler has written to the pipe if it was SIGWINCH
       return last_os_error();
     }
     if (fds[1].revents & POLLIN) {
-      char sink[64];
-      while (::read(s.pipe_read, sink, sizeof sink) > 0) {
-      }
+      drain_winch_pipe();
       Resize resize;
       if (auto size = window_size(s.tty.fd)) resize = {size->width, size->height};
       s.ready.emplace_back(resize);
     }
+    if (fds[0].revents & POLLNVAL) return std::unexpected(os_error(EBADF));
     if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
       char buf[1024];
       const ssize_t got = ::read(s.tty.fd, buf, sizeof buf);

@@ -195,7 +195,8 @@ void append_diff(const Buffer& previous, const Buffer& next, std::string& out) {
       const Cell& now = next.cells[base + col];
       const Cell& before = previous.cells[base + col];
       const std::uint16_t width = symbol_width(now.symbol);
-      if (to_skip == 0 && (now != before || invalidated > 0)) {
+      const bool changed = now != before;
+      if (to_skip == 0 && (changed || invalidated > 0)) {
         const auto x = static_cast<std::uint16_t>(area.x + col);
         const auto y = static_cast<std::uint16_t>(area.y + row);
         pen.move_to(x, y);
@@ -211,7 +212,7 @@ void append_diff(const Buffer& previous, const Buffer& next, std::string& out) {
         }
       }
       to_skip = width > 1 ? static_cast<std::uint16_t>(width - 1) : 0;
-      const std::uint16_t affected = std::max(width, symbol_width(before.symbol));
+      const std::uint16_t affected = changed ? std::max(width, symbol_width(before.symbol)) : width;
       invalidated = std::max(affected, invalidated);
       invalidated = invalidated > 0 ? static_cast<std::uint16_t>(invalidated - 1) : 0;
     }
@@ -221,6 +222,8 @@ void append_diff(const Buffer& previous, const Buffer& next, std::string& out) {
 
 struct Terminal::State {
   int fd = -1;
+  int size_fd = -1;  // where the size is read: `fd`, or the terminal when `fd` is none
+  Tty size_tty;
   std::optional<Rect> fixed;
   Rect area;
   bool area_known = false;  // false until the first draw, and after a failed write
@@ -245,10 +248,19 @@ Terminal::~Terminal() {
 }
 
 Result<Terminal> Terminal::create(int fd) {
-  auto size = window_size(fd);
-  if (!size) return std::unexpected(std::move(size.error()));
   auto state = std::make_unique<State>();
   state->fd = fd;
+  state->size_fd = fd;
+  if (!::isatty(fd)) {
+    // Output into a pipe (through tee, say) still has a screen size: the controlling terminal's.
+    const int tty = ::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
+    if (tty >= 0) {
+      state->size_fd = tty;
+      state->size_tty = Tty(tty, true);
+    }
+  }
+  auto size = window_size(state->size_fd);
+  if (!size) return std::unexpected(std::move(size.error()));
   state->area = *size;
   return Terminal(std::move(state));
 }
@@ -267,7 +279,7 @@ Result<Frame> Terminal::begin_frame() {
   if (s.fixed) {
     area = *s.fixed;
   } else {
-    auto size = window_size(s.fd);
+    auto size = window_size(s.size_fd);
     if (!size) return std::unexpected(std::move(size.error()));
     area = *size;
   }

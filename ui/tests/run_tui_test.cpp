@@ -48,6 +48,7 @@ struct Dashboard {
     winsize ws{rows, cols, 0, 0};
     pid = ::forkpty(&master, nullptr, nullptr, &ws);
     if (pid == 0) {
+      ::alarm(120);  // a dashboard that never quits must not outlive the test
       termios before{}, after{};
       ::tcgetattr(STDIN_FILENO, &before);
       auto [tx, rx] = session_log::channel<SessionEvent>();
@@ -100,6 +101,15 @@ struct Dashboard {
     return ::waitpid(pid, nullptr, WNOHANG) == 0;
   }
 };
+
+// Everything until end of file, then closes `fd`.
+std::string read_all(int fd) {
+  std::string s;
+  char buf[256];
+  for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) s.append(buf, static_cast<std::size_t>(n));
+  ::close(fd);
+  return s;
+}
 
 bool ends_with(std::string_view s, std::string_view tail) { return s.size() >= tail.size() && s.ends_with(tail); }
 
@@ -171,16 +181,51 @@ TEST(RunTui, WithoutATerminalFailsAtOnceAndWritesNothing) {
   }
   ::close(out[1]);
   ::close(report[1]);
-  auto read_all = [](int fd) {
-    std::string s;
-    char buf[256];
-    for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) s.append(buf, static_cast<std::size_t>(n));
-    ::close(fd);
-    return s;
-  };
   EXPECT_EQ(read_all(report[0]), "No such device or address (os error 6)");
   EXPECT_EQ(read_all(out[0]), "");
   ::waitpid(child, nullptr, 0);
+}
+
+// A set-up step that fails leaves on what the steps before it turned on.
+TEST(RunTui, AFailedSetUpLeavesTheTerminalAsFarAsItGot) {
+  const struct {
+    const char* what;
+    bool output_readable;  // a pipe, or /dev/null opened for reading only
+    std::string_view error;
+    std::string_view written;
+  } cases[] = {
+      {"entering the alternate screen fails", false, "Bad file descriptor (os error 9)", ""},
+      {"reading the size fails", true, "Inappropriate ioctl for device (os error 25)", term::ENTER_ALTERNATE_SCREEN},
+  };
+  for (const auto& c : cases) {
+    int master = -1, slave = -1, out[2], report[2];
+    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    ASSERT_EQ(::pipe(out), 0);
+    ASSERT_EQ(::pipe(report), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::alarm(120);
+      ::setsid();  // the pty is standard input but not the controlling terminal, so there is no /dev/tty
+      ::dup2(slave, STDIN_FILENO);
+      ::dup2(c.output_readable ? out[1] : ::open("/dev/null", O_RDONLY), STDOUT_FILENO);
+      ::close(out[1]);
+      auto [tx, rx] = session_log::channel<SessionEvent>();
+      const auto result = run_tui(std::move(rx));
+      termios now{};
+      ::tcgetattr(STDIN_FILENO, &now);
+      const std::string text = (result ? std::string("success") : result.error().message) +
+                               ((now.c_lflag & (ICANON | ECHO)) == 0 ? " raw" : " cooked");
+      (void)!::write(report[1], text.data(), text.size());
+      ::_exit(0);
+    }
+    ::close(out[1]);
+    ::close(report[1]);
+    ::close(slave);
+    EXPECT_EQ(read_all(report[0]), std::string(c.error) + " raw") << c.what;
+    EXPECT_EQ(read_all(out[0]), c.written) << c.what;
+    ::waitpid(child, nullptr, 0);
+    ::close(master);
+  }
 }
 
 }  // namespace

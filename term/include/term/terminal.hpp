@@ -67,7 +67,8 @@ void append_diff(const Buffer& previous, const Buffer& next, std::string& out);
 // what changed, in one write per frame. The descriptor stays the caller's.
 class Terminal {
  public:
-  // Full screen: reads the size of the terminal on `fd` now and before every draw.
+  // Full screen: reads the size of the terminal on `fd` (or, when `fd` is no terminal, of the controlling
+  // terminal if there is one) now and before every draw.
   static Result<Terminal> create(int fd);
   // A fixed area; the size is never read, so `fd` may be any file.
   static Terminal create_fixed(int fd, Rect area);
