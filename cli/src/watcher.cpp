@@ -177,14 +177,22 @@ void report_parse_error(const fs::path& path, std::string_view error) {
 
 // A buffered reader of whole lines over a file descriptor.
 struct LineReader {
+  explicit LineReader(int file) : fd(file) {}
+
   int fd;
-  std::array<char, READ_BUFFER_SIZE> buffer;
+  std::array<char, READ_BUFFER_SIZE> buffer{};
   std::size_t begin = 0;
   std::size_t end = 0;
+  std::string assembled;  // a line that spans reads, reused for every such line
 
-  // Appends the bytes through the next "\n", or up to the end of the file, to `line`; tells whether a "\n"
-  // ended them. Nothing appended means the end of the file.
-  Result<bool> read_line(std::string& line) {
+  struct Line {
+    std::string_view bytes;  // valid until the next call; empty at the end of the file
+    bool complete = false;   // ended by "\n"
+  };
+
+  // The bytes through the next "\n", or up to the end of the file when none follows.
+  Result<Line> next() {
+    assembled.clear();
     for (;;) {
       if (begin == end) {
         ssize_t n;
@@ -192,7 +200,7 @@ struct LineReader {
           n = ::read(fd, buffer.data(), buffer.size());
         } while (n < 0 && errno == EINTR);
         if (n < 0) return std::unexpected(os_error(errno));
-        if (n == 0) return false;
+        if (n == 0) return Line{assembled, false};
         begin = 0;
         end = static_cast<std::size_t>(n);
       }
@@ -200,11 +208,13 @@ struct LineReader {
       const std::size_t available = end - begin;
       if (const void* lf = std::memchr(start, '\n', available)) {
         const auto len = static_cast<std::size_t>(static_cast<const char*>(lf) - start) + 1;
-        line.append(start, len);
         begin += len;
-        return true;
+        // Most lines lie within one read and need no copy.
+        if (assembled.empty()) return Line{{start, len}, true};
+        assembled.append(start, len);
+        return Line{assembled, true};
       }
-      line.append(start, available);
+      assembled.append(start, available);
       begin = end;
     }
   }
@@ -287,31 +297,28 @@ Result<> tail_file(const fs::path& path, Offsets& offsets, Sender<SessionEvent>&
   std::uint64_t& offset = offsets.try_emplace(path.native(), 0).first->second;
   if (::lseek(file.fd, static_cast<off_t>(offset), SEEK_SET) < 0) return std::unexpected(os_error(errno));
 
-  LineReader reader{file.fd, {}};
-  std::string line;
+  LineReader reader(file.fd);
   for (;;) {
-    line.clear();
-    auto ended = reader.read_line(line);
-    if (!ended) return std::unexpected(ended.error());
-    if (line.empty()) return {};
-    const std::uint64_t next = offset + line.size();
+    auto line = reader.next();
+    if (!line) return std::unexpected(line.error());
+    if (line->bytes.empty()) return {};
+    const std::uint64_t next = offset + line->bytes.size();
     // A last line without "\n" may still be being written; when it does not read yet, it is read again,
     // whole, at the next change.
-    const bool complete = *ended;
-    if (!is_utf8(line)) {
-      if (!complete) return {};
+    if (!is_utf8(line->bytes)) {
+      if (!line->complete) return {};
       report_parse_error(path, msg::not_utf8);
       offset = next;
       continue;
     }
-    const std::string_view trimmed = trim(line);
+    const std::string_view trimmed = trim(line->bytes);
     if (trimmed.empty()) {
       offset = next;
       continue;
     }
     auto parsed = session_log::parse_line(trimmed);
     if (!parsed) {
-      if (!complete) return {};
+      if (!line->complete) return {};
       report(msg::unparseable, session_log::display_parse_error(parsed.error()));
       offset = next;
       continue;

@@ -347,6 +347,61 @@ TEST_F(WatchSessionsTest, ReportsAnUnparseableLineOnceAndGoesOn) {
             fmt::format("skipping unparseable line: {}\n", session_log::display_parse_error(error.error())));
 }
 
+// What identifies an event apart from its random ids.
+std::string signature(const SessionEvent& e) {
+  struct {
+    std::string operator()(const session_log::ToolUse& t) const { return "tool use " + t.tool_use_id + " " + t.name; }
+    std::string operator()(const session_log::ToolResult& t) const { return "tool result " + t.tool_use_id; }
+    std::string operator()(const session_log::Assistant& a) const { return "assistant " + a.text; }
+    std::string operator()(const session_log::User& u) const { return "user " + u.text; }
+    std::string operator()(const session_log::Thinking& t) const { return "thinking " + t.thinking; }
+    std::string operator()(const session_log::Heartbeat&) const { return "heartbeat"; }
+  } show;
+  return std::visit(show, e.kind);
+}
+
+TEST_F(WatchSessionsTest, FollowsTheRealLogsWrittenInPiecesAsParseLineReadsThem) {
+  const fs::path real = fs::path(SHARED_DIR) / "corpus" / "real";
+  if (!fs::exists(real)) GTEST_SKIP() << "no real logs at " << real;
+  std::vector<fs::path> logs;
+  for (const auto& entry : fs::recursive_directory_iterator(real)) {
+    if (entry.path().extension() == ".jsonl") logs.push_back(entry.path());
+  }
+  std::sort(logs.begin(), logs.end());
+  start();
+  Texts expected, got;
+  std::string expected_stderr;
+  for (const auto& source : logs) {
+    const std::string bytes = testing::read_all(source);
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+      auto end = bytes.find('\n', at);
+      end = end == std::string::npos ? bytes.size() : end;
+      const std::string_view text(bytes.data() + at, end - at);
+      at = end + 1;
+      if (text.empty()) continue;
+      auto parsed = session_log::parse_line(text);
+      if (!parsed) {
+        expected_stderr += fmt::format("skipping unparseable line: {}\n", session_log::display_parse_error(parsed.error()));
+        continue;
+      }
+      for (const auto& e : *parsed) expected.push_back(signature(e));
+    }
+    // Pieces that end inside lines and inside characters.
+    const auto target = projects() / source.parent_path().filename() / source.filename();
+    fs::create_directories(target.parent_path());
+    for (std::size_t piece = 0; piece < bytes.size(); piece += 4093) append(target, std::string_view(bytes).substr(piece, 4093));
+  }
+  const auto until = std::chrono::steady_clock::now() + 3 * DEADLINE;
+  while (got.size() < expected.size() && std::chrono::steady_clock::now() < until) {
+    if (auto e = next(100ms); e && !session_log::is_heartbeat(*e)) got.push_back(signature(*e));
+  }
+  for (const auto& e : quiet()) got.push_back(e);
+  EXPECT_EQ(got.size(), expected.size());
+  EXPECT_TRUE(got == expected);
+  EXPECT_EQ(stderr_.text(), expected_stderr);
+}
+
 // tail_file on its own, where the offsets can be seen.
 class TailFileTest : public ::testing::Test {
  protected:
