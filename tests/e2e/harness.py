@@ -95,6 +95,10 @@ class Tmux:
     def screen(self):
         return self.tmux("capture-pane", "-p", "-N", "-t", "e2e")
 
+    def styled(self):
+        """The screen with its colours and attributes as escape sequences."""
+        return self.tmux("capture-pane", "-p", "-e", "-t", "e2e")
+
     def lines(self):
         return self.screen().split("\n")
 

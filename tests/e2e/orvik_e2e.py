@@ -29,6 +29,11 @@ def start_dashboard(term, command="orvik 2>err.txt"):
     return term.wait_text(" Orvik   ")
 
 
+def coloured(code, text):
+    """A pattern for `text` drawn in the foreground colour `code`, other attribute changes allowed between."""
+    return rf"\x1b\[{code}m(?:\x1b\[[0-9;]*m)*{re.escape(text)}"
+
+
 def row_index(screen, needle):
     for i, line in enumerate(screen.split("\n")):
         if needle in line:
@@ -131,6 +136,9 @@ def test_follow_session(sandbox, tmux, **_):
     at = [row_index(screen, r) for r in rows]
     check(all(i > 0 for i in at) and at == sorted(at) and at[0] == 2, f"rows newest first at {at}", screen)
     check(" Live session   ● LIVE   4 events" in screen, "LIVE while the tool runs", screen)
+    styled = term.styled()
+    check(re.search(r"\x1b\[1m\x1b\[36m Orvik   1 sessions", styled), "the header is bold Cyan", styled)
+    check(re.search(coloured(32, "   ● LIVE"), styled), "LIVE is Green", styled)
     check(re.search(f"[{SPINNER}] Bash {{9}}\\[\\d+\\.\\ds\\]", screen), "running row with spinner", screen)
     check("Thinking…" not in screen, "no Thinking row once the reply came", screen)
     check("last turn  in=1200 out=300  cache_r=5000" in screen, "gauge label", screen)
@@ -171,6 +179,8 @@ def test_follow_session(sandbox, tmux, **_):
     finished = [f"✓ {'Grep':<12} 75ms", f"✗ {'Read':<12} 250ms", f"✓ {'Bash':<12} 1234ms"]
     at = [row_index(screen, r) for r in finished]
     check(all(i > 0 for i in at) and at == sorted(at), f"finished rows, latest finish first, at {at}", screen)
+    styled = term.styled()
+    check(re.search(coloured(31, "✗ "), styled) and re.search(coloured(36, "✓ "), styled), "✗ Red, ✓ Cyan", styled)
 
     t3 = utc_now()
     final = "Added a guard for empty input in parse_line; all thirteen tests pass now."
