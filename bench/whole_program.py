@@ -7,6 +7,7 @@ Usage: whole_program.py ORVIK_BINARY [IDLE_SECONDS] [PROBES]
 
 import fcntl
 import os
+import random
 import re
 import select
 import statistics
@@ -78,7 +79,7 @@ def main():
         return 2
     binary = sys.argv[1]
     idle_seconds = float(sys.argv[2]) if len(sys.argv) > 2 else 10.0
-    probes = int(sys.argv[3]) if len(sys.argv) > 3 else 15
+    probes = int(sys.argv[3]) if len(sys.argv) > 3 else 21
     if not os.access(binary, os.X_OK):
         print(f"whole_program: {binary} is not built", file=sys.stderr)
         return 1
@@ -107,11 +108,13 @@ def main():
         idle_bytes = term.written - written
 
         latencies = []
+        pause = random.Random(9)
         for i in range(probes):
             # A run of one letter found nowhere else on screen and differing from the probe before it, so the
             # diff sends every one of its cells.
             word = "QXZJVWY"[i % 7] * 24
-            time.sleep(0.137)  # lands at varying points of the dashboard's 50 ms wait
+            # Each probe follows a redraw, so a fixed pause would land at the same point of the 50 ms wait.
+            time.sleep(0.1 + pause.random() * 0.05)
             sent = time.monotonic()
             log.append(log.user(word, utc_now()))
             seen = term.pump(until=word.encode(), timeout=5)
