@@ -306,6 +306,26 @@ def test_diagnostics_on_stderr(sandbox, tmux, **_):
     check(term.wait_exit() == 0, "status 0", term.screen())
 
 
+def test_no_home_directory(sandbox, tmux, **_):
+    """Without HOME and without a password entry the watcher reports and ends; the dashboard goes on."""
+    if os.geteuid() != 0:
+        print("skipped: needs root to run as a user without a password entry")
+        return SKIP
+    os.chmod(sandbox.root, 0o777)
+    term = tmux(width=100, height=30)
+    start_dashboard(term, "env -u HOME setpriv --reuid=54321 --regid=54321 --clear-groups orvik 2>err.txt")
+    term.wait_text("Waiting for session events…")
+    deadline = time.monotonic() + 5
+    while not sandbox.read("err.txt") and time.monotonic() < deadline:
+        time.sleep(0.05)
+    check(sandbox.read("err.txt") == "watcher error: could not locate ~/.claude directory\n",
+          f"stderr {sandbox.read('err.txt')!r}")
+    time.sleep(0.3)
+    check(term.screen().startswith(HEADER_EMPTY), "the dashboard still runs", term.screen())
+    term.keys("q")
+    check(term.wait_exit(timeout=3) == 0, "status 0", term.screen())
+
+
 def run(args, env, timeout=10, **kwargs):
     return subprocess.run(args, env=env, capture_output=True, text=True, timeout=timeout, **kwargs)
 
