@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """End-to-end tests: the whole orvik program in a real terminal (tmux), checked by what a user sees.
 
-Usage: orvik_e2e.py ORVIK_BINARY SHARED_DIR TEST_NAME
+Usage: orvik_e2e.py ORVIK_BINARY SHARED_DIR TEST_NAME, or orvik_e2e.py --list for the test names.
 """
 
 import fcntl
@@ -460,6 +460,9 @@ TESTS = {name[len("test_"):]: fn for name, fn in globals().items() if name.start
 
 
 def main():
+    if sys.argv[1:] == ["--list"]:
+        print("\n".join(TESTS))
+        return 0
     if len(sys.argv) != 4 or sys.argv[3] not in TESTS:
         print(__doc__ + "\nTests: " + " ".join(TESTS), file=sys.stderr)
         return 2
