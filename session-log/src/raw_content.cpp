@@ -179,7 +179,7 @@ bool read_content_tag(Reader& r, Tag& tag) {
         : is_key(text, "tool_use")    ? Tag::tool_use
         : is_key(text, "tool_result") ? Tag::tool_result
         : is_key(text, "thinking")    ? Tag::thinking
-                                : Tag::other;
+                                      : Tag::other;
   return true;
 }
 
