@@ -159,7 +159,7 @@ struct Pen {
   void set_look(Color want_fg, bool want_bold) {
     if (want_fg == fg && want_bold == bold) return;
     if (want_fg == Color::Reset && !want_bold) {
-      out += "\x1b[0m";
+      out += RESET_LOOK;
     } else {
       out += "\x1b[";
       if (want_bold != bold) out += want_bold ? "1" : "22";
@@ -286,11 +286,13 @@ Result<Frame> Terminal::begin_frame() {
   s.out.clear();
   if (!s.cursor_hidden) s.out += HIDE_CURSOR;
   if (!s.area_known || area != s.area) {
-    // A new size: the screen's content is unknown, so clear it and repaint against a blank one.
+    // A new size: the screen's content (and its current look) is unknown, so start from the default look on a
+    // cleared screen and repaint against a blank one.
     s.area = area;
     s.area_known = true;
     s.previous = Buffer::empty(area);
     s.current = Buffer::empty(area);
+    s.out += RESET_LOOK;
     s.out += CLEAR_SCREEN;
   } else {
     s.current.reset();

@@ -109,7 +109,7 @@ TEST(Terminal, DrawsByDifferenceAndHidesTheCursorOnce) {
     auto t = Terminal::create_fixed(cap.fd, Rect{0, 0, 5, 2});
     auto text = [](const char* s) { return [s](Frame& f) { f.buffer.set_stringn(0, 1, s, 5, {}); }; };
     ASSERT_TRUE(t.draw(text("ab")));
-    EXPECT_EQ(cap.take(), "\x1b[?25l\x1b[2J\x1b[2;1Hab");
+    EXPECT_EQ(cap.take(), "\x1b[?25l\x1b[0m\x1b[2J\x1b[2;1Hab");
     EXPECT_TRUE(t.cursor_hidden());
     ASSERT_TRUE(t.draw(text("ab")));
     EXPECT_EQ(cap.take(), "");
@@ -177,13 +177,13 @@ TEST(Terminal, ANewSizeClearsAndRepaintsEverything) {
   EXPECT_EQ(t->area(), (Rect{0, 0, 10, 4}));
   auto draw = [](Frame& f) { f.buffer.set_stringn(0, f.area().height - 1, "end", 3, {}); };
   ASSERT_TRUE(t->draw(draw));
-  EXPECT_EQ(pty.drain(), "\x1b[?25l\x1b[2J\x1b[4;1Hend");
+  EXPECT_EQ(pty.drain(), "\x1b[?25l\x1b[0m\x1b[2J\x1b[4;1Hend");
   ASSERT_TRUE(t->draw(draw));
   EXPECT_EQ(pty.drain(), "");
   winsize ws{6, 12, 0, 0};
   ASSERT_EQ(::ioctl(pty.master, TIOCSWINSZ, &ws), 0);
   ASSERT_TRUE(t->draw(draw));
-  EXPECT_EQ(pty.drain(), "\x1b[2J\x1b[6;1Hend");
+  EXPECT_EQ(pty.drain(), "\x1b[0m\x1b[2J\x1b[6;1Hend");
   EXPECT_EQ(t->area(), (Rect{0, 0, 12, 6}));
 }
 

@@ -1,6 +1,7 @@
 // run_tui in a child process whose controlling terminal is a pseudo-terminal; the test plays the user on
 // the master side.
 #include <fcntl.h>
+#include <signal.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
@@ -161,6 +162,18 @@ TEST(RunTui, RedrawsAtANewWindowSize) {
   })) << testing::PrintToString(d.output.substr(before));
   d.type("q");
   EXPECT_EQ(d.exit_status(), RETURNED_OK);
+}
+
+TEST(RunTui, ATerminalThatHangsUpEndsItWithAnError) {
+  // Ignoring the hang-up signal leaves the loop to find out by itself.
+  Dashboard d([](session_log::Sender<SessionEvent>&) { ::signal(SIGHUP, SIG_IGN); });
+  ASSERT_TRUE(d.shows(FIRST_FRAME_MARK));
+  ::close(d.master);
+  d.master = -1;
+  int raw = 0;
+  ASSERT_EQ(::waitpid(d.pid, &raw, 0), d.pid);
+  d.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+  EXPECT_EQ(d.status, RETURNED_ERROR);
 }
 
 TEST(RunTui, WithoutATerminalFailsAtOnceAndWritesNothing) {

@@ -18,6 +18,7 @@ inline constexpr std::string_view LEAVE_ALTERNATE_SCREEN = "\x1b[?1049l";
 inline constexpr std::string_view SHOW_CURSOR = "\x1b[?25h";
 inline constexpr std::string_view HIDE_CURSOR = "\x1b[?25l";
 inline constexpr std::string_view CLEAR_SCREEN = "\x1b[2J";
+inline constexpr std::string_view RESET_LOOK = "\x1b[0m";
 
 // Writes all of `bytes` to `fd`, retrying short writes, EINTR, and EAGAIN on a non-blocking descriptor.
 Result<void> write_all(int fd, std::string_view bytes);
