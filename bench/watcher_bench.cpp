@@ -35,7 +35,8 @@ const fs::path CORPUS = fs::path(BENCH_DIR) / "corpus-100.jsonl";
 const std::string* corpus() {
   static const std::optional<std::string> bytes = []() -> std::optional<std::string> {
     if (!fs::exists(CORPUS)) {
-      const std::string command = "python3 " SHARED_DIR "/tools/gen_corpus.py --mb 100 --seed 1 -o " + CORPUS.string();
+      const std::string command =
+          "python3 " SHARED_DIR "/tools/gen_corpus.py --mb 100 --seed 1 -o " + CORPUS.string();
       if (std::system(command.c_str()) != 0) return std::nullopt;
     }
     std::ifstream in(CORPUS, std::ios::binary);
@@ -68,7 +69,8 @@ double cpu_seconds() {
 double thread_cpu_seconds(std::thread& thread) {
   clockid_t clock;
   timespec t{};
-  if (::pthread_getcpuclockid(thread.native_handle(), &clock) != 0 || ::clock_gettime(clock, &t) != 0) return 0;
+  if (::pthread_getcpuclockid(thread.native_handle(), &clock) != 0) return 0;
+  if (::clock_gettime(clock, &t) != 0) return 0;
   return static_cast<double>(t.tv_sec) + t.tv_nsec / 1e9;
 }
 

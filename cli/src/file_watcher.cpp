@@ -60,7 +60,7 @@ struct FileWatcher::Impl {
   // Both the owner (watch) and the thread change the watches.
   std::mutex mutex;
   std::unordered_map<int, fs::path> path_of;
-  std::map<std::string, int> wd_of;  // ordered, so that a tree is one range of keys
+  std::map<std::string, int> wd_of;    // ordered, so that a tree is one range of keys
   std::vector<NotifyMessage> pending;  // problems met by watch(), for the thread to hand on
   std::vector<fs::path> roots;
 
@@ -97,16 +97,21 @@ struct FileWatcher::Impl {
       }
       // A directory reached a second way (a link loop) is walked once.
       if (!visited.insert(wd).second) continue;
-      // One already watched keeps the name it was found under first.
-      if (path_of.emplace(wd, dir).second) wd_of[dir.native()] = wd;
+      // One already watched keeps the name it was found under first. What it holds was reported in its
+      // time, so a walk that reports does not go into it (a link to an older part of the tree).
+      if (path_of.emplace(wd, dir).second) {
+        wd_of[dir.native()] = wd;
+      } else if (report_contents) {
+        continue;
+      }
 
       std::error_code ec;
       for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
         std::error_code type_ec;
         const bool is_dir = it->is_directory(type_ec);
         if (report_contents) {
-          out.emplace_back(Notification{ChangeKind::Create, is_dir ? ChangeDetail::Folder : ChangeDetail::File,
-                                        {it->path()}});
+          const auto detail = is_dir ? ChangeDetail::Folder : ChangeDetail::File;
+          out.emplace_back(Notification{ChangeKind::Create, detail, {it->path()}});
         }
         if (is_dir) todo.push_back(it->path());
       }
@@ -265,7 +270,8 @@ Result<FileWatcher> FileWatcher::create(NotifyHandler handler) {
   impl->wake = Fd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
   if (impl->wake.fd < 0) return std::unexpected(os_error(errno));
   try {
-    impl->thread = std::thread([self = impl.get(), h = std::move(handler)]() mutable { self->run(std::move(h)); });
+    impl->thread =
+        std::thread([self = impl.get(), h = std::move(handler)]() mutable { self->run(std::move(h)); });
   } catch (const std::system_error& e) {
     return std::unexpected(Error{e.what(), {}});
   }

@@ -19,8 +19,8 @@
 namespace orvik::cli {
 
 namespace fs = std::filesystem;
-using session_log::SessionEvent;
 using session_log::Sender;
+using session_log::SessionEvent;
 
 namespace {
 
@@ -245,7 +245,8 @@ std::optional<std::string> follow(Sender<SessionEvent> events) {
         if (change->kind != ChangeKind::Create && change->kind != ChangeKind::Modify) continue;
         for (const auto& path : change->paths) {
           if (!is_log_path(path)) continue;
-          if (auto tailed = tail_file(path, offsets, events); !tailed) report_parse_error(path, tailed.error().message);
+          auto tailed = tail_file(path, offsets, events);
+          if (!tailed) report_parse_error(path, tailed.error().message);
         }
       } else {
         report(msg::notify_error, std::get<Error>(*message).message);

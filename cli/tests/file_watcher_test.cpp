@@ -217,20 +217,40 @@ TEST_F(FileWatcherTest, ReportsADeletedDirectoryFromItsParentAndItself) {
   EXPECT_EQ(details, (std::vector<ChangeDetail>{ChangeDetail::Any, ChangeDetail::Folder}));
 }
 
-TEST(FileWatcher, ReportsLostNotificationsAsOtherAndStillWatchesWhatWasMadeMeanwhile) {
-  TempDir dir;
-  // A handler that holds the thread until released, so that the kernel's queue overflows meanwhile.
+// Holds the watcher's thread in its handler until opened, so that changes pile up in the kernel meanwhile.
+struct Gate {
   std::mutex mutex;
-  std::condition_variable released_cv;
-  bool released = false;
-  auto [tx, rx] = session_log::channel<NotifyMessage>();
-  auto watcher = FileWatcher::create([&, tx = std::move(tx)](NotifyMessage m) mutable {
+  std::condition_variable opened_cv;
+  bool opened = false;
+
+  void pass() {
     std::unique_lock lock(mutex);
-    released_cv.wait(lock, [&] { return released; });
+    opened_cv.wait(lock, [&] { return opened; });
+  }
+  void open() {
+    {
+      std::lock_guard lock(mutex);
+      opened = true;
+    }
+    opened_cv.notify_all();
+  }
+};
+
+FileWatcher gated_watcher(Gate& gate, session_log::Sender<NotifyMessage> tx, const fs::path& root) {
+  auto watcher = FileWatcher::create([&gate, tx = std::move(tx)](NotifyMessage m) mutable {
+    gate.pass();
     (void)tx.send(std::move(m));
   });
-  ASSERT_TRUE(watcher.has_value());
-  ASSERT_TRUE(watcher->watch(dir.path).has_value());
+  EXPECT_TRUE(watcher.has_value());
+  EXPECT_TRUE(watcher->watch(root).has_value());
+  return std::move(*watcher);
+}
+
+TEST(FileWatcher, ReportsLostNotificationsAsOtherAndStillWatchesWhatWasMadeMeanwhile) {
+  TempDir dir;
+  Gate gate;
+  auto [tx, rx] = session_log::channel<NotifyMessage>();
+  auto watcher = gated_watcher(gate, std::move(tx), dir.path);
   const auto a = dir.path / "a";
   const auto b = dir.path / "b";
   append(a, "");
@@ -240,11 +260,7 @@ TEST(FileWatcher, ReportsLostNotificationsAsOtherAndStillWatchesWhatWasMadeMeanw
   // Its creation is lost with the rest; it is watched all the same.
   const auto late = dir.path / "late";
   fs::create_directory(late);
-  {
-    std::lock_guard lock(mutex);
-    released = true;
-  }
-  released_cv.notify_all();
+  gate.open();
   bool overflow = false;
   const auto until = std::chrono::steady_clock::now() + DEADLINE;
   while (!overflow && std::chrono::steady_clock::now() < until) {
@@ -266,6 +282,34 @@ TEST(FileWatcher, ReportsLostNotificationsAsOtherAndStillWatchesWhatWasMadeMeanw
     }
   }
   EXPECT_TRUE(heard);
+}
+
+TEST(FileWatcher, DoesNotReportTheTreeAgainThroughALinkInANewDirectory) {
+  TempDir dir;
+  append(dir.path / "old.jsonl", "x\n");
+  Gate gate;
+  auto [tx, rx] = session_log::channel<NotifyMessage>();
+  auto watcher = gated_watcher(gate, std::move(tx), dir.path);
+  append(dir.path / "first", "");  // holds the thread in the handler
+  // So both are in place when the new directory is first looked into.
+  fs::create_directory(dir.path / "n");
+  fs::create_directory_symlink(dir.path, dir.path / "n" / "up");
+  append(dir.path / "last", "");
+  gate.open();
+  bool last_seen = false;
+  const auto until = std::chrono::steady_clock::now() + DEADLINE;
+  while (!last_seen && std::chrono::steady_clock::now() < until) {
+    auto got = rx.recv_timeout(100ms);
+    auto* m = std::get_if<NotifyMessage>(&got);
+    if (m == nullptr) continue;
+    auto* n = std::get_if<Notification>(m);
+    if (n == nullptr) continue;
+    for (const auto& p : n->paths) {
+      EXPECT_NE(p.parent_path(), dir.path / "n" / "up") << show(*n);
+      last_seen |= p == dir.path / "last";
+    }
+  }
+  EXPECT_TRUE(last_seen);
 }
 
 TEST(FileWatcher, FailsToWatchAMissingPathWithTheSystemsReason) {

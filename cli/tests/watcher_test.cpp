@@ -119,7 +119,8 @@ class WatchSessionsTest : public ::testing::Test {
     std::vector<std::string> got;
     const auto until = std::chrono::steady_clock::now() + DEADLINE;
     while (got.size() < count && std::chrono::steady_clock::now() < until) {
-      if (auto e = next(100ms); e && !session_log::is_heartbeat(*e)) got.push_back(user_text(*e).value_or("?"));
+      if (auto e = next(100ms); e && !session_log::is_heartbeat(*e))
+        got.push_back(user_text(*e).value_or("?"));
     }
     return got;
   }
@@ -129,7 +130,8 @@ class WatchSessionsTest : public ::testing::Test {
     std::vector<std::string> got;
     const auto until = std::chrono::steady_clock::now() + window;
     while (std::chrono::steady_clock::now() < until) {
-      if (auto e = next(20ms); e && !session_log::is_heartbeat(*e)) got.push_back(user_text(*e).value_or("?"));
+      if (auto e = next(20ms); e && !session_log::is_heartbeat(*e))
+        got.push_back(user_text(*e).value_or("?"));
     }
     return got;
   }
@@ -185,7 +187,8 @@ TEST_F(WatchSessionsTest, SendsTheEventsOfOneWriteInOrderThenOneHeartbeat) {
 TEST_F(WatchSessionsTest, PassesOverBlankLinesAndLineEndsSilently) {
   const auto log = projects() / "s.jsonl";
   start();
-  append(log, "\n   \n" + std::string(R"({"type":"summary","summary":"no events"})") + "\n" + record("a") + "\r\n\t\r\n" + " " + record("b") + " \n");
+  append(log, "\n   \n" + std::string(R"({"type":"summary","summary":"no events"})") + "\n" + record("a") +
+                  "\r\n\t\r\n" + " " + record("b") + " \n");
   EXPECT_EQ(texts(2), (Texts{"a", "b"}));
   EXPECT_EQ(quiet(), Texts{});
   EXPECT_EQ(stderr_.text(), "");
@@ -193,7 +196,8 @@ TEST_F(WatchSessionsTest, PassesOverBlankLinesAndLineEndsSilently) {
 
 TEST_F(WatchSessionsTest, ReadsOnlyFilesWithTheLogExtension) {
   start();
-  for (const char* name : {"x.JSONL", "x.json", "x.jsonl.bak", ".jsonl", "jsonl"}) append(projects() / name, line(name));
+  for (const char* name : {"x.JSONL", "x.json", "x.jsonl.bak", ".jsonl", "jsonl"})
+    append(projects() / name, line(name));
   append(projects() / "x.y.jsonl", line("x.y.jsonl"));
   append(projects() / "x.jsonl", line("x.jsonl"));
   EXPECT_EQ(texts(2), (Texts{"x.y.jsonl", "x.jsonl"}));
@@ -206,10 +210,10 @@ TEST(IsLogPath, TakesTheExtensionOfTheLastComponent) {
     const char* path;
     bool is_log;
   } cases[] = {
-      {"/h/x.jsonl", true},       {"/h/x.y.jsonl", true},   {"x.jsonl", true},   {"/h/..jsonl", true},
-      {"/h/x.JSONL", false},      {"/h/x.json", false},     {"/h/x.jsonl.bak", false},
-      {"/h/.jsonl", false},       {"/h/jsonl", false},      {"/h/x.jsonl/y", false},
-      {"/h/x.jsonl\xff", false},  {"/h/x.", false},         {"/h/a.jsonl/..", false},
+      {"/h/x.jsonl", true},     {"/h/x.y.jsonl", true},  {"x.jsonl", true},         {"/h/..jsonl", true},
+      {"/h/x.JSONL", false},    {"/h/x.json", false},    {"/h/x.jsonl.bak", false}, {"/h/.jsonl", false},
+      {"/h/jsonl", false},      {"/h/x.jsonl/y", false}, {"/h/x.jsonl\xff", false}, {"/h/x.", false},
+      {"/h/a.jsonl/..", false},
   };
   for (const auto& c : cases) EXPECT_EQ(is_log_path(c.path), c.is_log) << c.path;
 }
@@ -217,15 +221,16 @@ TEST(IsLogPath, TakesTheExtensionOfTheLastComponent) {
 TEST_F(WatchSessionsTest, ReportsADirectoryNamedLikeALog) {
   start();
   fs::create_directory(projects() / "d.jsonl");
-  EXPECT_EQ(stderr_lines(1),
-            fmt::format("parse error for {}: Is a directory (os error 21)\n", (projects() / "d.jsonl").string()));
+  EXPECT_EQ(stderr_lines(1), fmt::format("parse error for {}: Is a directory (os error 21)\n",
+                                         (projects() / "d.jsonl").string()));
 }
 
 TEST_F(WatchSessionsTest, ShowsAPathThatIsNotTextSafely) {
   start();
   fs::create_directory(projects() / "\xff\x1b[2J.jsonl");
-  EXPECT_EQ(stderr_lines(1), fmt::format("parse error for {}/\uFFFD\u241B[2J.jsonl: Is a directory (os error 21)\n",
-                                        projects().string()));
+  EXPECT_EQ(stderr_lines(1),
+            fmt::format("parse error for {}/\uFFFD\u241B[2J.jsonl: Is a directory (os error 21)\n",
+                        projects().string()));
 }
 
 TEST_F(WatchSessionsTest, ReadsARenamedLogFromItsBeginningAndReportsItsOldName) {
@@ -238,7 +243,8 @@ TEST_F(WatchSessionsTest, ReadsARenamedLogFromItsBeginningAndReportsItsOldName) 
   fs::rename(old_path, new_path);
   EXPECT_EQ(texts(2), (Texts{"one", "two"}));
   EXPECT_EQ(quiet(), Texts{});
-  EXPECT_EQ(stderr_.text(), fmt::format("parse error for {}: No such file or directory (os error 2)\n", old_path.string()));
+  EXPECT_EQ(stderr_.text(),
+            fmt::format("parse error for {}: No such file or directory (os error 2)\n", old_path.string()));
 }
 
 TEST_F(WatchSessionsTest, KeepsTheOffsetOfATruncatedLog) {
@@ -350,7 +356,9 @@ TEST_F(WatchSessionsTest, ReportsAnUnparseableLineOnceAndGoesOn) {
 // What identifies an event apart from its random ids.
 std::string signature(const SessionEvent& e) {
   struct {
-    std::string operator()(const session_log::ToolUse& t) const { return "tool use " + t.tool_use_id + " " + t.name; }
+    std::string operator()(const session_log::ToolUse& t) const {
+      return "tool use " + t.tool_use_id + " " + t.name;
+    }
     std::string operator()(const session_log::ToolResult& t) const { return "tool result " + t.tool_use_id; }
     std::string operator()(const session_log::Assistant& a) const { return "assistant " + a.text; }
     std::string operator()(const session_log::User& u) const { return "user " + u.text; }
@@ -382,7 +390,8 @@ TEST_F(WatchSessionsTest, FollowsTheRealLogsWrittenInPiecesAsParseLineReadsThem)
       if (text.empty()) continue;
       auto parsed = session_log::parse_line(text);
       if (!parsed) {
-        expected_stderr += fmt::format("skipping unparseable line: {}\n", session_log::display_parse_error(parsed.error()));
+        expected_stderr +=
+            fmt::format("skipping unparseable line: {}\n", session_log::display_parse_error(parsed.error()));
         continue;
       }
       for (const auto& e : *parsed) expected.push_back(signature(e));
@@ -390,7 +399,8 @@ TEST_F(WatchSessionsTest, FollowsTheRealLogsWrittenInPiecesAsParseLineReadsThem)
     // Pieces that end inside lines and inside characters.
     const auto target = projects() / source.parent_path().filename() / source.filename();
     fs::create_directories(target.parent_path());
-    for (std::size_t piece = 0; piece < bytes.size(); piece += 4093) append(target, std::string_view(bytes).substr(piece, 4093));
+    for (std::size_t piece = 0; piece < bytes.size(); piece += 4093)
+      append(target, std::string_view(bytes).substr(piece, 4093));
   }
   const auto until = std::chrono::steady_clock::now() + 3 * DEADLINE;
   while (got.size() < expected.size() && std::chrono::steady_clock::now() < until) {
@@ -534,7 +544,8 @@ TEST(WatchSessions, EndsWithAWatcherErrorWithoutAHomeDirectory) {
   ::close(pipe_fds[1]);
   std::string text;
   char buf[256];
-  for (ssize_t n; (n = ::read(pipe_fds[0], buf, sizeof buf)) > 0;) text.append(buf, static_cast<std::size_t>(n));
+  for (ssize_t n; (n = ::read(pipe_fds[0], buf, sizeof buf)) > 0;)
+    text.append(buf, static_cast<std::size_t>(n));
   ::close(pipe_fds[0]);
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);

@@ -28,11 +28,11 @@ using NotifyMessage = std::variant<Notification, Error>;
 // Called on the watcher's own thread for every message, in order.
 using NotifyHandler = std::move_only_function<void(NotifyMessage)>;
 
-// Recursive inotify watches served by a thread of their own, which holds the handler and drops it when it ends.
-// Creation  -> Create (a directory created later is watched too, and what it already holds is reported as
-//              created, since it may have been made before its watch was in place)
-// Writes, attribute changes, renames -> Modify
-// Close after writing -> Access; deletion -> Remove; lost notifications -> Other (no paths)
+// Recursive inotify watches served by a thread of their own, which holds the handler and drops it on ending.
+// A creation is a Create; a directory created later is watched too, and what it already holds is reported
+// as created, since it may have been made before its watch was in place. Writes, attribute changes and
+// renames are Modify; a close after writing is Access; a deletion is Remove; lost notifications are Other,
+// without paths.
 class FileWatcher {
  public:
   // Starts the thread. Fails when inotify or the thread cannot be had.
