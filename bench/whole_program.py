@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The whole program on a pseudo-terminal: idle CPU and terminal output over 10 s with one finished session
-on screen, and the time from appending a log line to its text reaching the terminal.
+on screen (and, for comparison, with a tool running), and the time from appending a log line to its text
+reaching the terminal.
 
 Usage: whole_program.py ORVIK_BINARY [IDLE_SECONDS] [PROBES]
 """
@@ -123,8 +124,19 @@ def main():
                 return 1
             latencies.append((seen - sent) * 1000)
 
+        # For comparison: a tool that keeps running, so the spinner and its elapsed time change every turn.
+        log.append(log.assistant([tool_use("toolu_2", "Bash", {"command": "sleep 600"})], utc_now()))
+        term.pump(timeout=1.0)
+        written, cpu, start = term.written, term.cpu_seconds(), time.monotonic()
+        term.pump(timeout=idle_seconds / 2)
+        running_elapsed = time.monotonic() - start
+        running_cpu = (term.cpu_seconds() - cpu) / running_elapsed * 100
+        running_rate = (term.written - written) / running_elapsed
+
         print(f"idle CPU over {elapsed:.1f} s: {idle_cpu:.2f} % of one core")
         print(f"terminal output over the idle {elapsed:.1f} s: {idle_bytes} bytes")
+        print(f"with a tool running (spinner turning): {running_cpu:.2f} % of one core, "
+              f"{running_rate:.0f} bytes/s to the terminal")
         print(f"append to terminal, median of {probes}: {statistics.median(latencies):.1f} ms "
               f"(min {min(latencies):.1f}, max {max(latencies):.1f})")
         return 0
