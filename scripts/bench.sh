@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs every benchmark of the release build; corpora are generated into the build folder.
 set -euo pipefail
-dir=$1
+dir=$(cd "$1" && pwd)
 shopt -s nullglob
 for b in "$dir"/bench/*_bench; do
   echo "== $(basename "$b")"
