@@ -164,14 +164,6 @@ def run_test(test, binary, shared_dir):
         sandbox.cleanup()
 
 
-def children(pid):
-    try:
-        with open(f"/proc/{pid}/task/{pid}/children") as f:
-            return [int(p) for p in f.read().split()]
-    except FileNotFoundError:
-        return []
-
-
 def thread_count(pid):
     return len(os.listdir(f"/proc/{pid}/task"))
 
