@@ -197,6 +197,26 @@ def test_follow_session(sandbox, tmux, **_):
     check(sandbox.read("err.txt") == "", f"no diagnostics: {sandbox.read('err.txt')!r}")
 
 
+def test_history_read_on_first_change(sandbox, tmux, **_):
+    """A log that exists at start shows nothing until it changes; then it is read from its beginning."""
+    log = Session(sandbox)
+    t0 = utc_now()
+    log.append(log.user("written before orvik started", t0),
+               log.assistant([text("an early answer")], t0, usage=(10, 20, 30, 0)))
+    term = tmux(width=120, height=30)
+    start_dashboard(term)
+    term.wait_text("Waiting for session events…")
+    time.sleep(0.5)
+    check(term.screen().startswith(HEADER_EMPTY), "nothing is read at start", term.screen())
+    log.append(log.user("the next prompt", utc_now()))
+    screen = term.wait_text(" Orvik   1 sessions   3 events ")
+    at = [row_index(screen, r) for r in ("USER  the next prompt", "ASST  an early answer", "USER  written before")]
+    check(at == sorted(at) and at[0] == 2, f"the whole log, newest first, at {at}", screen)
+    check(" session total  in=10  out=20  cache_r=30" in screen, "the early usage counts", screen)
+    term.keys("q")
+    check(term.wait_exit() == 0, "status 0", term.screen())
+
+
 def corpus_model(files):
     """What the dashboard should end with after reading `files` in order: sessions, held events, and the
     newest session's event count and token totals (each response's usage counted once, its last one)."""
