@@ -217,6 +217,31 @@ def test_history_read_on_first_change(sandbox, tmux, **_):
     check(term.wait_exit() == 0, "status 0", term.screen())
 
 
+def test_log_text_cannot_drive_the_terminal(sandbox, tmux, **_):
+    """Control sequences inside a log's texts are shown as harmless characters, never sent raw."""
+    term = tmux(width=120, height=30)
+    start_dashboard(term)
+    term.wait_text("Waiting for session events…")
+    title = term.tmux("display", "-p", "-t", "e2e", "#{pane_title}")
+    log = Session(sandbox)
+    hostile = "evil\x1b]2;pwned\x07 \x1b[2J\x1b[H\x1b[31mred\r\nnext\x1b[?1049l"
+    log.append(log.user(hostile, utc_now()),
+               log.assistant([tool_use("toolu_x", "Bash\x1b[5m", {"command": "\x1bc reset"})], utc_now()))
+    screen = term.wait_text(" Orvik   1 sessions   2 events ")
+    time.sleep(0.3)
+    screen = term.screen()
+    lines = screen.split("\n")[:30]
+    check(lines[0].startswith(" Orvik   1 sessions   2 events ") and lines[29].rstrip() == " q quit",
+          "the screen was neither cleared nor left", screen)
+    check(all(len(line) == 120 for line in lines[:29]), "every row keeps its width", screen)
+    row = lines[row_index(screen, "evil")]
+    check("pwned" in row and "red" in row and "\x1b" not in row, f"the text is shown, inert: {row!r}", screen)
+    check(term.tmux("display", "-p", "-t", "e2e", "#{pane_title}") == title, "the window title is unchanged")
+    check(not re.search(coloured(31, "red"), term.styled()), "no colour from the log", term.styled())
+    term.keys("q")
+    check(term.wait_exit() == 0, "status 0", term.screen())
+
+
 def corpus_model(files):
     """What the dashboard should end with after reading `files` in order: sessions, held events, and the
     newest session's event count and token totals (each response's usage counted once, its last one)."""
