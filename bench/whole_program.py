@@ -18,6 +18,7 @@ import sys
 import termios
 import time
 
+sys.dont_write_bytecode = True  # keep the source folders clean
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 from harness import Sandbox, Session, later, text, tool_use, utc_now  # noqa: E402
 

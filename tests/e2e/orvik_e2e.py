@@ -17,6 +17,7 @@ import termios
 import time
 import uuid
 
+sys.dont_write_bytecode = True  # keep the source folders clean
 from harness import (SKIP, SPINNER, Failure, Session, check, hms, later, run_test, text, thinking, thread_count,
                      tool_use, utc_now)
 
