@@ -1,0 +1,150 @@
+#!/usr/bin/env python3
+"""The whole program on a pseudo-terminal: idle CPU and terminal output over 10 s with one finished session
+on screen (and, for comparison, with a tool running), and the time from appending a log line to its text
+reaching the terminal.
+
+Usage: whole_program.py ORVIK_BINARY [IDLE_SECONDS] [PROBES]
+"""
+
+import fcntl
+import os
+import random
+import re
+import select
+import statistics
+import struct
+import subprocess
+import sys
+import termios
+import time
+
+sys.dont_write_bytecode = True  # keep the source folders clean
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
+from harness import Sandbox, Session, later, text, tool_use, utc_now  # noqa: E402
+
+
+CSI = re.compile(rb"\x1b\[[0-9;?]*[A-Za-z]")
+
+
+class Terminal:
+    """orvik on a 120x40 pseudo-terminal; everything it writes is read and counted."""
+
+    def __init__(self, sandbox):
+        self.master, slave = os.openpty()
+        fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 40, 120, 0, 0))
+        self.proc = subprocess.Popen([sandbox.binary], stdin=slave, stdout=slave, stderr=subprocess.DEVNULL,
+                                     env=sandbox.env(TERM="xterm-256color"), start_new_session=True)
+        os.close(slave)
+        self.written = 0
+        self.tail = b""
+
+    def pump(self, until=None, timeout=5.0):
+        """Reads output for up to `timeout` s, or until `until` appears in it; returns when it appeared."""
+        deadline = time.monotonic() + timeout
+        while True:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                return None
+            if select.select([self.master], [], [], left)[0]:
+                try:
+                    chunk = os.read(self.master, 65536)
+                except OSError:  # the program has ended and closed the terminal
+                    return None
+                now = time.monotonic()
+                self.written += len(chunk)
+                seen = self.tail + chunk
+                self.tail = seen[-4096:]
+                if until is not None and until in CSI.sub(b"", seen):
+                    self.tail = b""
+                    return now
+
+    def cpu_seconds(self):
+        with open(f"/proc/{self.proc.pid}/stat") as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+    def close(self):
+        try:
+            os.write(self.master, b"q")
+            self.pump(timeout=0.5)
+            self.proc.wait(timeout=5)
+        finally:
+            if self.proc.poll() is None:
+                self.proc.kill()
+                self.proc.wait()
+            os.close(self.master)
+
+
+def main():
+    if len(sys.argv) < 2:
+        print(__doc__, file=sys.stderr)
+        return 2
+    binary = sys.argv[1]
+    idle_seconds = float(sys.argv[2]) if len(sys.argv) > 2 else 10.0
+    probes = int(sys.argv[3]) if len(sys.argv) > 3 else 21
+    if not os.access(binary, os.X_OK):
+        print(f"whole_program: {binary} is not built", file=sys.stderr)
+        return 1
+    sandbox = Sandbox(binary)
+    term = Terminal(sandbox)
+    try:
+        if term.pump(until=b"Waiting for session events") is None:
+            print("whole_program: the dashboard did not start", file=sys.stderr)
+            return 1
+        log = Session(sandbox)
+        t = utc_now()
+        log.append(log.user("Run the tests", t),
+                   log.assistant([text("Running them."), tool_use("toolu_1", "Bash", {"command": "make test"})],
+                                 t, usage=(1200, 300, 5000, 0)),
+                   log.tool_result("toolu_1", "all passed", later(t, 900)),
+                   log.assistant([text("All tests pass.")], later(t, 1000), usage=(1500, 40, 6200, 0)))
+        if term.pump(until=b"0.0166") is None:  # its cost line; the diff skips cells that stay blank
+            print("whole_program: the session did not show", file=sys.stderr)
+            return 1
+        term.pump(timeout=1.0)  # let the screen settle
+
+        written, cpu, start = term.written, term.cpu_seconds(), time.monotonic()
+        term.pump(timeout=idle_seconds)
+        elapsed = time.monotonic() - start
+        idle_cpu = (term.cpu_seconds() - cpu) / elapsed * 100
+        idle_bytes = term.written - written
+
+        latencies = []
+        pause = random.Random(9)
+        for i in range(probes):
+            # A run of one letter found nowhere else on screen and differing from the probe before it, so the
+            # diff sends every one of its cells.
+            word = "QXZJVWY"[i % 7] * 24
+            # Each probe follows a redraw, so a fixed pause would land at the same point of the 50 ms wait.
+            time.sleep(0.1 + pause.random() * 0.05)
+            sent = time.monotonic()
+            log.append(log.user(word, utc_now()))
+            seen = term.pump(until=word.encode(), timeout=5)
+            if seen is None:
+                print(f"whole_program: probe {i} never reached the terminal", file=sys.stderr)
+                return 1
+            latencies.append((seen - sent) * 1000)
+
+        # For comparison: a tool that keeps running, so the spinner and its elapsed time change every turn.
+        log.append(log.assistant([tool_use("toolu_2", "Bash", {"command": "sleep 600"})], utc_now()))
+        term.pump(timeout=1.0)
+        written, cpu, start = term.written, term.cpu_seconds(), time.monotonic()
+        term.pump(timeout=idle_seconds / 2)
+        running_elapsed = time.monotonic() - start
+        running_cpu = (term.cpu_seconds() - cpu) / running_elapsed * 100
+        running_rate = (term.written - written) / running_elapsed
+
+        print(f"idle CPU over {elapsed:.1f} s: {idle_cpu:.2f} % of one core")
+        print(f"terminal output over the idle {elapsed:.1f} s: {idle_bytes} bytes")
+        print(f"with a tool running (spinner turning): {running_cpu:.2f} % of one core, "
+              f"{running_rate:.0f} bytes/s to the terminal")
+        print(f"append to terminal, median of {probes}: {statistics.median(latencies):.1f} ms "
+              f"(min {min(latencies):.1f}, max {max(latencies):.1f})")
+        return 0
+    finally:
+        term.close()
+        sandbox.cleanup()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
