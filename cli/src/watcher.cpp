@@ -15,6 +15,7 @@
 #include "cli/file_watcher.hpp"
 #include "fd.hpp"
 #include "session_log/parse_line.hpp"
+#include "term/text.hpp"
 
 namespace orvik::cli {
 
@@ -89,24 +90,19 @@ char32_t decode(std::string_view s, int len) {
   return cp;
 }
 
-bool is_white_space(char32_t c) {
-  return (c >= 0x09 && c <= 0x0d) || c == 0x20 || c == 0x85 || c == 0xa0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200a) || c == 0x2028 || c == 0x2029 || c == 0x202f || c == 0x205f ||
-         c == 0x3000;
-}
 
 // Both ends of valid UTF-8 without Unicode white space.
 std::string_view trim(std::string_view s) {
   while (!s.empty()) {
     const int len = utf8_step(s);
-    if (!is_white_space(decode(s, len))) break;
+    if (!term::is_white_space(decode(s, len))) break;
     s.remove_prefix(static_cast<std::size_t>(len));
   }
   while (!s.empty()) {
     std::size_t start = s.size() - 1;
     while (start > 0 && (static_cast<unsigned char>(s[start]) & 0xc0) == 0x80) --start;
     const auto len = static_cast<int>(s.size() - start);
-    if (!is_white_space(decode(s.substr(start), len))) break;
+    if (!term::is_white_space(decode(s.substr(start), len))) break;
     s.remove_suffix(static_cast<std::size_t>(len));
   }
   return s;

@@ -11,6 +11,7 @@
 #include "session_log/json_text.hpp"
 #include "term/input.hpp"
 #include "term/layout.hpp"
+#include "term/text.hpp"
 #include "term/terminal.hpp"
 #include "ui/dashboard.hpp"
 
@@ -35,11 +36,7 @@ std::string header_text(std::size_t sessions, std::size_t events) {
   return fmt::format(" Orvik   {} sessions   {} events ", sessions, events);
 }
 
-// The Unicode White_Space property.
-bool is_white_space(utf8proc_int32_t c) {
-  return (c >= 0x09 && c <= 0x0d) || c == 0x20 || c == 0x85 || c == 0xa0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200a) || c == 0x2028 || c == 0x2029 || c == 0x202f || c == 0x205f || c == 0x3000;
-}
+bool is_white_space(utf8proc_int32_t c) { return c >= 0 && term::is_white_space(static_cast<char32_t>(c)); }
 
 struct Decoded {
   utf8proc_int32_t cp;
