@@ -14,6 +14,7 @@
 
 #include "cli/file_watcher.hpp"
 #include "fd.hpp"
+#include "utf8.hpp"
 #include "session_log/parse_line.hpp"
 #include "term/text.hpp"
 
@@ -34,76 +35,21 @@ inline constexpr std::string_view parse_error = "parse error for {}: {}";
 inline constexpr std::string_view unparseable = "skipping unparseable line: {}";
 }  // namespace msg
 
-// The length of the well-formed UTF-8 sequence at the start of `s` (not empty), or, negated, the length of
-// its longest ill-formed start, which is what one replacement character stands for.
-int utf8_step(std::string_view s) {
-  const auto b = static_cast<unsigned char>(s[0]);
-  if (b < 0x80) return 1;
-  int tail = 0;
-  unsigned char lo = 0x80, hi = 0xbf;
-  if (b >= 0xc2 && b <= 0xdf) {
-    tail = 1;
-  } else if (b >= 0xe0 && b <= 0xef) {
-    tail = 2;
-    if (b == 0xe0) lo = 0xa0;
-    if (b == 0xed) hi = 0x9f;  // no surrogates
-  } else if (b >= 0xf0 && b <= 0xf4) {
-    tail = 3;
-    if (b == 0xf0) lo = 0x90;
-    if (b == 0xf4) hi = 0x8f;  // nothing past U+10FFFF
-  } else {
-    return -1;
-  }
-  for (int k = 1; k <= tail; ++k) {
-    if (static_cast<std::size_t>(k) >= s.size()) return -k;
-    const auto c = static_cast<unsigned char>(s[k]);
-    if (c < lo || c > hi) return -k;
-    lo = 0x80;
-    hi = 0xbf;
-  }
-  return tail + 1;
-}
-
-bool is_utf8(std::string_view s) {
-  std::size_t i = 0;
-  while (i < s.size()) {
-    // Logs are mostly ASCII: take eight bytes at a time while they are.
-    while (i + 8 <= s.size()) {
-      std::uint64_t word;
-      std::memcpy(&word, s.data() + i, 8);
-      if (word & 0x8080808080808080ull) break;
-      i += 8;
-    }
-    if (i == s.size()) break;
-    const int step = utf8_step(s.substr(i));
-    if (step < 0) return false;
-    i += static_cast<std::size_t>(step);
-  }
-  return true;
-}
-
-// The code point of a well-formed sequence of `len` bytes.
-char32_t decode(std::string_view s, int len) {
-  const auto b = static_cast<unsigned char>(s[0]);
-  char32_t cp = len == 1 ? b : b & (0x7f >> len);
-  for (int k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[k]) & 0x3f);
-  return cp;
-}
-
-
 // Both ends of valid UTF-8 without Unicode white space.
 std::string_view trim(std::string_view s) {
   while (!s.empty()) {
-    const int len = utf8_step(s);
-    if (!term::is_white_space(decode(s, len))) break;
-    s.remove_prefix(static_cast<std::size_t>(len));
+    std::size_t end = 0;
+    const auto c = next_char(s, end);
+    if (!c || !term::is_white_space(*c)) break;
+    s.remove_prefix(end);
   }
   while (!s.empty()) {
     std::size_t start = s.size() - 1;
     while (start > 0 && (static_cast<unsigned char>(s[start]) & 0xc0) == 0x80) --start;
-    const auto len = static_cast<int>(s.size() - start);
-    if (!term::is_white_space(decode(s.substr(start), len))) break;
-    s.remove_suffix(static_cast<std::size_t>(len));
+    std::size_t end = start;
+    const auto c = next_char(s, end);
+    if (!c || end != s.size() || !term::is_white_space(*c)) break;
+    s.remove_suffix(s.size() - start);
   }
   return s;
 }
@@ -131,24 +77,20 @@ void append_utf8(std::string& out, char32_t cp) {
 std::string displayable(std::string_view s) {
   std::string out;
   out.reserve(s.size());
-  while (!s.empty()) {
-    const int step = utf8_step(s);
-    if (step < 0) {
+  for (std::size_t pos = 0; pos < s.size();) {
+    const std::size_t start = pos;
+    const auto c = next_char(s, pos);
+    if (!c) {
       append_utf8(out, U'\uFFFD');
-      s.remove_prefix(static_cast<std::size_t>(-step));
-      continue;
-    }
-    const char32_t cp = decode(s, step);
-    if (cp < 0x20) {
-      append_utf8(out, 0x2400 + cp);  // control pictures
-    } else if (cp == 0x7f) {
+    } else if (*c < 0x20) {
+      append_utf8(out, 0x2400 + *c);  // control pictures
+    } else if (*c == 0x7f) {
       append_utf8(out, U'\u2421');
-    } else if (cp >= 0x80 && cp < 0xa0) {
+    } else if (*c >= 0x80 && *c < 0xa0) {
       append_utf8(out, U'\uFFFD');
     } else {
-      out.append(s.substr(0, static_cast<std::size_t>(step)));
+      out.append(s.substr(start, pos - start));
     }
-    s.remove_prefix(static_cast<std::size_t>(step));
   }
   return out;
 }
