@@ -1,5 +1,6 @@
 #include "signal_restore.hpp"
 
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -16,9 +17,10 @@ namespace {
 
 enum Owed : std::uint8_t { NOTHING, LEAVE_AND_SHOW, SHOW };
 
-constexpr char LEAVE_AND_SHOW_BYTES[] = "\x1b[?1049l\x1b[?25h";
-static_assert(std::string_view(LEAVE_AND_SHOW_BYTES).substr(0, LEAVE_ALTERNATE_SCREEN.size()) == LEAVE_ALTERNATE_SCREEN &&
-              std::string_view(LEAVE_AND_SHOW_BYTES).substr(LEAVE_ALTERNATE_SCREEN.size()) == SHOW_CURSOR);
+// The tear-down's two writes in one.
+constexpr std::string_view LEAVE_AND_SHOW_BYTES = "\x1b[?1049l\x1b[?25h";
+static_assert(LEAVE_AND_SHOW_BYTES.substr(0, LEAVE_ALTERNATE_SCREEN.size()) == LEAVE_ALTERNATE_SCREEN &&
+              LEAVE_AND_SHOW_BYTES.substr(LEAVE_ALTERNATE_SCREEN.size()) == SHOW_CURSOR);
 
 // Written only while the matching flag says nobody reads them.
 int settings_fd = -1;
@@ -28,14 +30,21 @@ std::atomic<int> screen_fd{-1};
 std::atomic<std::uint8_t> owed{NOTHING};
 static_assert(std::atomic<int>::is_always_lock_free && std::atomic<std::uint8_t>::is_always_lock_free);
 
-// Async-signal-safe: write(2) only, retried on EINTR and short writes; any other failure gives up, since the
-// process is about to end and must not wait on a terminal that takes nothing.
+// How long the handler waits for a terminal that takes no output (stopped by flow control, say): the process
+// must still end.
+constexpr int WRITE_PATIENCE_MS = 1000;
+
+// Async-signal-safe: poll(2) and write(2) only, retried on EINTR and short writes; anything else gives up.
 void write_raw(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
+    pollfd p{fd, POLLOUT, 0};
+    const int ready = ::poll(&p, 1, WRITE_PATIENCE_MS);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0 || !(p.revents & POLLOUT)) return;
     const ssize_t n = ::write(fd, bytes.data(), bytes.size());
     if (n > 0)
       bytes.remove_prefix(static_cast<std::size_t>(n));
-    else if (n < 0 && errno != EINTR)
+    else if (n == 0 || errno != EINTR)
       return;
   }
 }
