@@ -17,6 +17,7 @@
 #include "cli/command_line.hpp"
 #include "cli/launcher.hpp"
 #include "cli/watcher.hpp"
+#include "term/terminal.hpp"
 #include "ui/tui.hpp"
 
 namespace orvik::cli {
@@ -31,14 +32,16 @@ void write_stderr(const std::string& text) {
   std::fflush(stderr);
 }
 
-// Blocks every signal on this thread while alive, so the threads started meanwhile inherit the mask.
+sigset_t all_signals() {
+  sigset_t all;
+  sigfillset(&all);
+  return all;
+}
+
+// Blocks `signals` on this thread while alive, so the threads started meanwhile inherit the mask.
 class SignalsBlocked {
  public:
-  SignalsBlocked() {
-    sigset_t all;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, &saved_);
-  }
+  explicit SignalsBlocked(const sigset_t& signals) { pthread_sigmask(SIG_BLOCK, &signals, &saved_); }
   ~SignalsBlocked() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
   SignalsBlocked(const SignalsBlocked&) = delete;
   SignalsBlocked& operator=(const SignalsBlocked&) = delete;
@@ -76,7 +79,7 @@ struct WorkerPool::State {
 };
 
 WorkerPool::WorkerPool(std::size_t count) : state_(std::make_unique<State>()) {
-  SignalsBlocked blocked;
+  SignalsBlocked blocked(all_signals());
   workers_.reserve(count);
   for (std::size_t i = 0; i < count; ++i) {
     try {
@@ -133,6 +136,9 @@ int exit_status(const Result<void>& result) {
 }
 
 std::thread spawn_thread(std::move_only_function<void()> body) {
+  // Kill signals are left to the dashboard's thread, whose handler hands the terminal back: there no frame
+  // can be written after it.
+  SignalsBlocked blocked(term::kill_signals());
   try {
     return std::thread([body = std::move(body)]() mutable {
       // The thread's failure is its own: report it here and let the process go on.

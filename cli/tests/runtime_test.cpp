@@ -1,5 +1,7 @@
 #include "cli/runtime.hpp"
 
+#include <pthread.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -171,6 +173,19 @@ TEST(SpawnThread, AnExceptionInTheThreadIsReportedAndEndsOnlyThatThread) {
   testing::internal::CaptureStderr();
   spawn_thread([] { throw std::runtime_error("watcher broke"); }).join();
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "fatal error: watcher broke\n");
+}
+
+// Kill signals reach the dashboard's thread, whose handler hands the terminal back; the thread started for the
+// watcher blocks them and nothing else, and the starting thread's own mask is as it was.
+TEST(SpawnThread, TheThreadLeavesKillSignalsToTheOthers) {
+  sigset_t before, inside, after;
+  pthread_sigmask(SIG_SETMASK, nullptr, &before);
+  spawn_thread([&inside] { pthread_sigmask(SIG_SETMASK, nullptr, &inside); }).join();
+  pthread_sigmask(SIG_SETMASK, nullptr, &after);
+  for (int sig : {SIGHUP, SIGINT, SIGQUIT, SIGTERM}) EXPECT_TRUE(sigismember(&inside, sig)) << sig;
+  for (int sig : {SIGWINCH, SIGSEGV, SIGABRT, SIGCHLD})
+    EXPECT_EQ(sigismember(&inside, sig), sigismember(&before, sig)) << sig;
+  for (int sig = 1; sig < NSIG; ++sig) EXPECT_EQ(sigismember(&after, sig), sigismember(&before, sig)) << sig;
 }
 
 // A watcher that sends until the dashboard has gone, as the real one does with its heartbeats.

@@ -6,9 +6,12 @@
 #include <unistd.h>
 #include <utf8proc.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include <fmt/format.h>
+
+#include "signal_restore.hpp"
 
 namespace orvik::term {
 
@@ -70,27 +73,71 @@ Result<Tty> Tty::open() {
 Result<RawMode> RawMode::enable() {
   auto tty = Tty::open();
   if (!tty) return std::unexpected(std::move(tty.error()));
-  termios saved{};
-  if (::tcgetattr(tty->fd, &saved) != 0) return last_os_error();
-  termios raw = saved;
-  ::cfmakeraw(&raw);
-  if (::tcsetattr(tty->fd, TCSANOW, &raw) != 0) return last_os_error();
-  return RawMode(std::move(*tty), saved);
+  return enable_with(std::move(*tty));
 }
 
-Result<RawMode> RawMode::enable_on(int fd) {
+Result<RawMode> RawMode::enable_on(int fd) { return enable_with(Tty(fd, false)); }
+
+Result<RawMode> RawMode::enable_with(Tty tty) {
   termios saved{};
-  if (::tcgetattr(fd, &saved) != 0) return last_os_error();
+  if (::tcgetattr(tty.fd, &saved) != 0) return last_os_error();
   termios raw = saved;
   ::cfmakeraw(&raw);
-  if (::tcsetattr(fd, TCSANOW, &raw) != 0) return last_os_error();
-  return RawMode(Tty(fd, false), saved);
+  // Known to the signals before the change, so that no moment is left in which raw mode would stay on.
+  const bool known = signal_restore::hold_settings(tty.fd, saved);
+  if (::tcsetattr(tty.fd, TCSANOW, &raw) != 0) {
+    const int err = errno;
+    if (known) signal_restore::drop_settings();
+    return std::unexpected(os_error(err));
+  }
+  return RawMode(std::move(tty), saved, known);
+}
+
+RawMode::RawMode(RawMode&& other) noexcept
+    : tty_(std::move(other.tty_)), saved_(other.saved_), active_(other.active_),
+      known_to_signals_(other.known_to_signals_) {
+  other.active_ = false;
+  other.known_to_signals_ = false;
+}
+
+RawMode::~RawMode() {
+  (void)disable();
+  // Even when putting them back failed: the descriptor may be closed now and its number reused.
+  if (known_to_signals_) signal_restore::drop_settings();
 }
 
 Result<void> RawMode::disable() {
   if (!active_) return {};
   if (::tcsetattr(tty_.fd, TCSANOW, &saved_) != 0) return last_os_error();
   active_ = false;
+  if (known_to_signals_) signal_restore::drop_settings();
+  known_to_signals_ = false;
+  return {};
+}
+
+Result<AlternateScreen> AlternateScreen::enter(int fd) {
+  signal_restore::screen_entered(fd);
+  if (auto r = write_all(fd, ENTER_ALTERNATE_SCREEN); !r) {
+    signal_restore::screen_not_entered(fd);
+    return std::unexpected(std::move(r.error()));
+  }
+  return AlternateScreen(fd);
+}
+
+AlternateScreen::AlternateScreen(AlternateScreen&& other) noexcept : fd_(other.fd_), active_(other.active_) {
+  other.active_ = false;
+}
+
+AlternateScreen::~AlternateScreen() {
+  (void)leave();
+  if (active_) signal_restore::screen_left(fd_);  // nothing owns the screen any more
+}
+
+Result<void> AlternateScreen::leave() {
+  if (!active_) return {};
+  if (auto r = write_all(fd_, LEAVE_ALTERNATE_SCREEN); !r) return r;
+  active_ = false;
+  signal_restore::screen_left(fd_);
   return {};
 }
 
@@ -98,6 +145,12 @@ Result<Rect> window_size(int fd) {
   winsize ws{};
   if (::ioctl(fd, TIOCGWINSZ, &ws) != 0) return last_os_error();
   return Rect{0, 0, ws.ws_col, ws.ws_row};
+}
+
+Rect clamp_screen_size(Rect size) {
+  size.width = std::min(size.width, MAX_SCREEN_SIDE);
+  size.height = std::min(size.height, MAX_SCREEN_SIDE);
+  return size;
 }
 
 namespace {
@@ -261,7 +314,7 @@ Result<Terminal> Terminal::create(int fd) {
   }
   auto size = window_size(state->size_fd);
   if (!size) return std::unexpected(std::move(size.error()));
-  state->area = *size;
+  state->area = clamp_screen_size(*size);
   return Terminal(std::move(state));
 }
 
@@ -281,7 +334,7 @@ Result<Frame> Terminal::begin_frame() {
   } else {
     auto size = window_size(s.size_fd);
     if (!size) return std::unexpected(std::move(size.error()));
-    area = *size;
+    area = clamp_screen_size(*size);
   }
   s.out.clear();
   if (!s.cursor_hidden) s.out += HIDE_CURSOR;
@@ -320,6 +373,7 @@ Result<void> Terminal::write_all(std::string_view bytes) { return term::write_al
 Result<void> Terminal::show_cursor() {
   if (auto r = term::write_all(state_->fd, SHOW_CURSOR); !r) return r;
   state_->cursor_hidden = false;
+  signal_restore::cursor_shown(state_->fd);
   return {};
 }
 

@@ -5,6 +5,8 @@
 #include <pty.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -237,6 +239,126 @@ TEST(RawMode, FailsWithTheSystemsErrorWithoutATerminal) {
   int status = 0;
   ::waitpid(child, &status, 0);
   EXPECT_EQ(text, "No such device or address (os error 6)");
+}
+
+TEST(ScreenSize, IsCutToWhatAScreenCanShow) {
+  constexpr std::uint16_t M = MAX_SCREEN_SIDE;
+  const struct {
+    Rect reported, drawn;
+  } cases[] = {
+      {{0, 0, 0, 0}, {0, 0, 0, 0}},
+      {{0, 0, 1, 1}, {0, 0, 1, 1}},
+      {{0, 0, 80, 24}, {0, 0, 80, 24}},
+      {{0, 0, M, M}, {0, 0, M, M}},
+      {{0, 0, M + 1, 24}, {0, 0, M, 24}},
+      {{0, 0, 80, 20000}, {0, 0, 80, M}},
+      {{0, 0, 65535, 65535}, {0, 0, M, M}},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(clamp_screen_size(c.reported), c.drawn) << c.reported.width << "x" << c.reported.height;
+}
+
+TEST(Terminal, DrawsAHugeWindowAtTheLimitInItsCorner) {
+  Pty pty(65535, 65535);
+  struct termios raw {};
+  ::tcgetattr(pty.slave, &raw);
+  ::cfmakeraw(&raw);
+  ::tcsetattr(pty.slave, TCSANOW, &raw);
+  auto t = Terminal::create(pty.slave);
+  ASSERT_TRUE(t) << t.error().message;
+  EXPECT_EQ(t->area(), (Rect{0, 0, MAX_SCREEN_SIDE, MAX_SCREEN_SIDE}));
+  auto corner = [](Frame& f) { f.buffer.set_stringn(f.area().width - 1, f.area().height - 1, "x", 1, {}); };
+  ASSERT_TRUE(t->draw(corner));
+  EXPECT_EQ(pty.drain(), fmt::format("\x1b[?25l\x1b[0m\x1b[2J\x1b[{0};{0}Hx", MAX_SCREEN_SIDE));
+  winsize ws{30000, 100, 0, 0};  // one side within the limit, one beyond
+  ASSERT_EQ(::ioctl(pty.master, TIOCSWINSZ, &ws), 0);
+  ASSERT_TRUE(t->draw(corner));
+  EXPECT_EQ(pty.drain(), fmt::format("\x1b[0m\x1b[2J\x1b[{};100Hx", MAX_SCREEN_SIDE));
+}
+
+TEST(AlternateScreen, IsLeftOnceByLeaveOrOnRelease) {
+  Capture cap;
+  {
+    auto screen = AlternateScreen::enter(cap.fd);
+    ASSERT_TRUE(screen);
+    EXPECT_EQ(cap.take(), ENTER_ALTERNATE_SCREEN);
+    ASSERT_TRUE(screen->leave());
+    EXPECT_EQ(cap.take(), LEAVE_ALTERNATE_SCREEN);
+    ASSERT_TRUE(screen->leave());
+  }
+  EXPECT_EQ(cap.take(), "");
+  {
+    auto screen = AlternateScreen::enter(cap.fd);
+    ASSERT_TRUE(screen);
+    auto moved = std::move(*screen);
+  }
+  EXPECT_EQ(cap.take(), std::string(ENTER_ALTERNATE_SCREEN) + std::string(LEAVE_ALTERNATE_SCREEN));
+  const int ro = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  EXPECT_EQ(AlternateScreen::enter(ro).error().message, "Bad file descriptor (os error 9)");
+  ::close(ro);
+}
+
+TEST(RawMode, ReleasePutsBackTheSettingsFound) {
+  Pty pty(80, 24);
+  termios before{};
+  ASSERT_EQ(::tcgetattr(pty.slave, &before), 0);
+  {
+    auto raw = RawMode::enable_on(pty.slave);
+    ASSERT_TRUE(raw) << raw.error().message;
+    auto moved = std::move(*raw);  // the one left behind puts back nothing
+  }
+  termios after{};
+  ::tcgetattr(pty.slave, &after);
+  EXPECT_TRUE(same_settings(before, after));
+}
+
+bool handled_by_default(int sig) {
+  struct sigaction now {};
+  ::sigaction(sig, nullptr, &now);
+  return !(now.sa_flags & SA_SIGINFO) && now.sa_handler == SIG_DFL;
+}
+
+TEST(RestoreOnSignals, TakesOnlySignalsLeftToTheDefaultAndPutsThemBack) {
+  const auto hup_before = ::signal(SIGHUP, SIG_IGN);
+  {
+    RestoreOnSignals on_signals;
+    EXPECT_FALSE(handled_by_default(SIGTERM));
+    EXPECT_EQ(::signal(SIGHUP, SIG_IGN), SIG_IGN);  // ignored stays ignored
+  }
+  EXPECT_TRUE(handled_by_default(SIGTERM));
+  ::signal(SIGHUP, hup_before);
+}
+
+// A child on a pty in raw mode on the alternate screen with the cursor hidden ends by a signal: the terminal is
+// handed back in the tear-down's order and the child's status is the signal's.
+TEST(RestoreOnSignals, HandsTheTerminalBackAndEndsByTheSignal) {
+  for (int sig : {SIGTERM, SIGHUP, SIGABRT, SIGSEGV, SIGFPE, SIGBUS, SIGILL}) {
+    if (!handled_by_default(sig)) continue;  // a sanitizer's own
+    Pty pty(10, 4);
+    termios before{};
+    ASSERT_EQ(::tcgetattr(pty.slave, &before), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::alarm(60);
+      const rlimit no_core{0, 0};
+      ::setrlimit(RLIMIT_CORE, &no_core);
+      RestoreOnSignals on_signals;
+      auto raw = RawMode::enable_on(pty.slave);
+      auto screen = AlternateScreen::enter(pty.slave);
+      auto t = Terminal::create(pty.slave);
+      if (!raw || !screen || !t || !t->draw([](Frame&) {})) ::_exit(1);
+      ::raise(sig);
+      ::_exit(2);
+    }
+    int raw_status = 0;
+    ASSERT_EQ(::waitpid(child, &raw_status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(raw_status)) << sigabbrev_np(sig) << " " << raw_status;
+    EXPECT_EQ(WTERMSIG(raw_status), sig);
+    EXPECT_EQ(pty.drain(), "\x1b[?1049h\x1b[?25l\x1b[0m\x1b[2J\x1b[?1049l\x1b[?25h") << sigabbrev_np(sig);
+    termios after{};
+    ::tcgetattr(pty.slave, &after);
+    EXPECT_TRUE(same_settings(before, after)) << sigabbrev_np(sig);
+  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@ import os
 import re
 import shutil
 import subprocess
+import sys
 import tempfile
 import time
 import uuid
@@ -162,6 +163,27 @@ def run_test(test, binary, shared_dir):
         for server in servers:
             server.kill()
         sandbox.cleanup()
+
+
+def main(tests, doc):
+    """The command line of a test script: --list prints the test names; BINARY SHARED_DIR NAME runs one test.
+    Returns the exit status: 0 passed, 1 failed, 2 usage, SKIP skipped."""
+    if sys.argv[1:] == ["--list"]:
+        print("\n".join(tests))
+        return 0
+    if len(sys.argv) != 4 or sys.argv[3] not in tests:
+        print(doc + "\nTests: " + " ".join(tests), file=sys.stderr)
+        return 2
+    binary, shared_dir, name = sys.argv[1:]
+    try:
+        outcome = run_test(tests[name], binary, shared_dir)
+    except Failure as failure:
+        print(f"FAILED {name}: {failure}", file=sys.stderr)
+        return 1
+    if outcome == SKIP:
+        return SKIP
+    print(f"passed {name}")
+    return 0
 
 
 def thread_count(pid):

@@ -18,6 +18,7 @@ import time
 import uuid
 
 sys.dont_write_bytecode = True  # keep the source folders clean
+import harness
 from harness import (SKIP, SPINNER, Failure, Session, check, hms, later, run_test, text, thinking, thread_count,
                      tool_use, utc_now)
 
@@ -507,22 +508,7 @@ TESTS = {name[len("test_"):]: fn for name, fn in globals().items() if name.start
 
 
 def main():
-    if sys.argv[1:] == ["--list"]:
-        print("\n".join(TESTS))
-        return 0
-    if len(sys.argv) != 4 or sys.argv[3] not in TESTS:
-        print(__doc__ + "\nTests: " + " ".join(TESTS), file=sys.stderr)
-        return 2
-    binary, shared_dir, name = sys.argv[1:]
-    try:
-        outcome = run_test(TESTS[name], binary, shared_dir)
-    except Failure as failure:
-        print(f"FAILED {name}: {failure}", file=sys.stderr)
-        return 1
-    if outcome == SKIP:
-        return SKIP
-    print(f"passed {name}")
-    return 0
+    return harness.main(TESTS, __doc__)
 
 
 if __name__ == "__main__":

@@ -211,29 +211,34 @@ Result<void> run_loop(App& app, session_log::Receiver<SessionEvent>& events, ter
 }  // namespace
 
 Result<void> run_tui(session_log::Receiver<SessionEvent> events) {
-  auto raw = term::RawMode::enable();
-  if (!raw) return std::unexpected(std::move(raw.error()));
-  // A set-up that fails half-way puts the terminal back, so the shell is not left without echo; the
-  // first error is the one returned.
-  if (auto entered = term::write_all(STDOUT_FILENO, term::ENTER_ALTERNATE_SCREEN); !entered) {
-    (void)raw->disable();
-    return entered;
-  }
-  auto terminal = term::Terminal::create(STDOUT_FILENO);
-  if (!terminal) {
-    (void)raw->disable();
-    (void)term::write_all(STDOUT_FILENO, term::LEAVE_ALTERNATE_SCREEN);
-    return std::unexpected(std::move(terminal.error()));
-  }
+  // A kill signal or a crash hands the terminal back as the owners below do, then ends the process as before.
+  term::RestoreOnSignals on_signals;
+  // Released in the reverse order, as the tear-down below goes: raw mode off, the main screen, the cursor shown.
+  // So a set-up that fails half-way, and an exception out of the loop, put the terminal back in the same way.
+  std::optional<term::Terminal> terminal;
+  std::optional<term::AlternateScreen> screen;
+  std::optional<term::RawMode> raw;
+  // Released before the owners above, on every way out: it is what stops the watcher.
+  auto receiver = std::move(events);
+
+  auto raw_mode = term::RawMode::enable();
+  if (!raw_mode) return std::unexpected(std::move(raw_mode.error()));
+  raw.emplace(std::move(*raw_mode));
+  auto entered = term::AlternateScreen::enter(STDOUT_FILENO);
+  if (!entered) return std::unexpected(std::move(entered.error()));
+  screen.emplace(std::move(*entered));
+  auto created = term::Terminal::create(STDOUT_FILENO);
+  if (!created) return std::unexpected(std::move(created.error()));
+  terminal.emplace(std::move(*created));
   auto app = std::make_unique<App>();
 
-  Result<void> outcome = run_loop(*app, events, *terminal);
+  Result<void> outcome = run_loop(*app, receiver, *terminal);
 
-  // The receiving end goes before the terminal is restored: it is what stops the watcher.
   app.reset();
-  { auto released = std::move(events); }
+  { auto released = std::move(receiver); }
+  // The first step that fails is the error returned; the owners still try the steps after it as they go.
   if (auto r = raw->disable(); !r) return r;
-  if (auto r = terminal->write_all(term::LEAVE_ALTERNATE_SCREEN); !r) return r;
+  if (auto r = screen->leave(); !r) return r;
   if (auto r = terminal->show_cursor(); !r) return r;
   return outcome;
 }

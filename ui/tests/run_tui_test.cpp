@@ -5,15 +5,21 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <fmt/format.h>
+
 #include <chrono>
 #include <cstring>
+#include <string>
+#include <fstream>
 #include <functional>
+#include <new>
 
 #include "term/terminal.hpp"
 #include "ui/tui.hpp"
@@ -31,33 +37,58 @@ constexpr std::string_view QUIT_TAIL = "\x1b[?1049l\x1b[?25h";
 constexpr int RETURNED_OK = 0;
 constexpr int RETURNED_ERROR = 1;
 constexpr int SETTINGS_CHANGED = 2;
+constexpr int THREW = 3;
 
 bool same_settings(const termios& a, const termios& b) {
   return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag && a.c_lflag == b.c_lflag &&
-         std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
+         std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0 && cfgetispeed(&a) == cfgetispeed(&b) &&
+         cfgetospeed(&a) == cfgetospeed(&b);
 }
 
-// Runs run_tui with the channel's receiving end; `feed` gets the sending end first (drop it to close).
+// Runs run_tui with the channel's receiving end; `feed` gets the sending end first (drop it to close). The test
+// holds the terminal's other side open too, as the shell that started the dashboard would, so its settings
+// outlive the child and can be compared with those from before the start.
 struct Dashboard {
   pid_t pid = -1;
   int master = -1;
+  int slave = -1;
+  termios before{};
   std::string output;
   int status = -1;
 
   explicit Dashboard(std::function<void(session_log::Sender<SessionEvent>&)> feed = {}, std::uint16_t cols = 80,
                      std::uint16_t rows = 24) {
     winsize ws{rows, cols, 0, 0};
-    pid = ::forkpty(&master, nullptr, nullptr, &ws);
+    if (::openpty(&master, &slave, nullptr, nullptr, &ws) != 0) return;
+    // Settings no default would put back.
+    termios start{};
+    ::tcgetattr(slave, &start);
+    start.c_cc[VINTR] = 0x07;
+    start.c_lflag &= ~static_cast<tcflag_t>(ECHOCTL);
+    ::tcsetattr(slave, TCSANOW, &start);
+    ::tcgetattr(slave, &before);
+    pid = ::fork();
     if (pid == 0) {
       ::alarm(120);  // a dashboard that never quits must not outlive the test
-      termios before{}, after{};
-      ::tcgetattr(STDIN_FILENO, &before);
+      const rlimit no_core{0, 0};
+      ::setrlimit(RLIMIT_CORE, &no_core);  // the signals that dump core
+      ::setsid();
+      ::ioctl(slave, TIOCSCTTY, 0);
+      for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) ::dup2(slave, fd);
+      ::close(slave);
+      ::close(master);
+      termios at_start{}, after{};
+      ::tcgetattr(STDIN_FILENO, &at_start);
       auto [tx, rx] = session_log::channel<SessionEvent>();
       std::optional<session_log::Sender<SessionEvent>> sender(std::move(tx));
       if (feed) feed(*sender);
-      const auto result = run_tui(std::move(rx));
-      ::tcgetattr(STDIN_FILENO, &after);
-      ::_exit(!result ? RETURNED_ERROR : same_settings(before, after) ? RETURNED_OK : SETTINGS_CHANGED);
+      try {
+        const auto result = run_tui(std::move(rx));
+        ::tcgetattr(STDIN_FILENO, &after);
+        ::_exit(!result ? RETURNED_ERROR : same_settings(at_start, after) ? RETURNED_OK : SETTINGS_CHANGED);
+      } catch (const std::bad_alloc&) {
+        ::_exit(THREW);
+      }
     }
   }
   ~Dashboard() {
@@ -66,10 +97,11 @@ struct Dashboard {
       ::waitpid(pid, nullptr, 0);
     }
     if (master >= 0) ::close(master);
+    if (slave >= 0) ::close(slave);
   }
 
   // Reads until `done` holds for the output so far, the child's side closes, or a generous time passes.
-  bool read_until(const std::function<bool(const std::string&)>& done, std::chrono::seconds limit = 30s) {
+  bool read_until(const std::function<bool(const std::string&)>& done, std::chrono::milliseconds limit = 30s) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     char buf[4096];
     while (!done(output)) {
@@ -78,7 +110,7 @@ struct Dashboard {
       pollfd p{master, POLLIN, 0};
       if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
       const auto n = ::read(master, buf, sizeof buf);
-      if (n <= 0) return done(output);  // EIO once the child has gone and everything is read
+      if (n <= 0) return done(output);  // EIO once the terminal has hung up and everything is read
       output.append(buf, static_cast<std::size_t>(n));
     }
     return true;
@@ -88,11 +120,17 @@ struct Dashboard {
   }
   void type(std::string_view keys) { ASSERT_TRUE(term::write_all(master, keys)); }
 
-  // Waits for the child to end, reading what it still writes.
+  // Waits for the child to end, reading what it writes meanwhile and after; 128 + the signal that ended it.
   int exit_status() {
-    read_until([](const std::string&) { return false; }, 30s);
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
     int raw = 0;
-    if (::waitpid(pid, &raw, 0) != pid) return -1;
+    pid_t ended = 0;
+    while (ended == 0 && std::chrono::steady_clock::now() < deadline) {
+      read_until([](const std::string&) { return false; }, 50ms);
+      ended = ::waitpid(pid, &raw, WNOHANG);
+    }
+    if (ended != pid) return -1;
+    read_until([](const std::string&) { return false; }, 200ms);  // what is still on its way
     status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
     return status;
   }
@@ -100,6 +138,11 @@ struct Dashboard {
   bool still_running() {
     read_until([](const std::string&) { return false; }, 1s);
     return ::waitpid(pid, nullptr, WNOHANG) == 0;
+  }
+  termios settings() const {
+    termios now{};
+    ::tcgetattr(slave, &now);
+    return now;
   }
 };
 
@@ -122,8 +165,71 @@ TEST(RunTui, QuitKeysEndItCleanly) {
     d.type(key);
     EXPECT_EQ(d.exit_status(), RETURNED_OK) << testing::PrintToString(std::string(key));
     EXPECT_TRUE(ends_with(d.output, QUIT_TAIL)) << testing::PrintToString(d.output.substr(d.output.size() - 20));
+    EXPECT_TRUE(same_settings(d.before, d.settings()));
   }
 }
+
+// A signal sent to end the dashboard hands the terminal back as q does, and still ends it by that signal.
+TEST(RunTui, EndingSignalsHandTheTerminalBack) {
+  for (int sig : {SIGTERM, SIGINT, SIGQUIT, SIGHUP, SIGABRT}) {
+    Dashboard d;
+    ASSERT_TRUE(d.shows(FIRST_FRAME_MARK)) << sigabbrev_np(sig);
+    ASSERT_EQ(::kill(d.pid, sig), 0);
+    EXPECT_EQ(d.exit_status(), 128 + sig) << sigabbrev_np(sig);
+    EXPECT_TRUE(ends_with(d.output, QUIT_TAIL))
+        << sigabbrev_np(sig) << testing::PrintToString(d.output.substr(d.output.size() - 20));
+    EXPECT_TRUE(same_settings(d.before, d.settings())) << sigabbrev_np(sig);
+  }
+}
+
+// Whatever size the terminal reports, the dashboard draws at most MAX_SCREEN_SIDE a side and q ends it.
+TEST(RunTui, AnyWindowSizeDrawsAndQuits) {
+  const struct {
+    std::uint16_t cols, rows;
+    std::uint16_t drawn_rows;
+  } cases[] = {
+      {0, 0, 0}, {1, 1, 1}, {65535, 65535, term::MAX_SCREEN_SIDE}, {20000, 20000, term::MAX_SCREEN_SIDE},
+      {65535, 30, 30},
+  };
+  for (const auto& c : cases) {
+    const auto size = fmt::format("{}x{}", c.cols, c.rows);
+    Dashboard d({}, c.cols, c.rows);
+    ASSERT_TRUE(d.shows(term::HIDE_CURSOR)) << size;  // the first draw has begun
+    if (c.drawn_rows > 0) {
+      ASSERT_TRUE(d.shows(fmt::format("\x1b[{};1H", c.drawn_rows))) << size;
+    }
+    d.type("q");
+    EXPECT_EQ(d.exit_status(), RETURNED_OK) << size;
+    EXPECT_EQ(d.output.find(fmt::format("\x1b[{};", c.drawn_rows + 1)), std::string::npos) << size;
+    EXPECT_TRUE(ends_with(d.output, QUIT_TAIL)) << size;
+    EXPECT_TRUE(same_settings(d.before, d.settings())) << size;
+  }
+}
+
+#if !defined(__SANITIZE_ADDRESS__)  // the sanitizer reserves address space and does not throw when it runs out
+// Lets this process map at most `more` bytes beyond what it maps now.
+void limit_address_space_growth(std::size_t more) {
+  std::ifstream status("/proc/self/status");
+  std::size_t kib = 0;
+  for (std::string key; status >> key;)
+    if (key == "VmSize:" && status >> kib) break;
+  const rlimit limit{kib * 1024 + more, kib * 1024 + more};
+  ::setrlimit(RLIMIT_AS, &limit);
+}
+
+// Running out of memory in the loop throws out of run_tui; the terminal is handed back on the way.
+TEST(RunTui, AnExceptionOutOfTheLoopHandsTheTerminalBack) {
+  // Room for a small screen, not for one at the limit.
+  const std::size_t room = std::size_t{term::MAX_SCREEN_SIDE} * term::MAX_SCREEN_SIDE * sizeof(term::Cell) / 2;
+  Dashboard d([room](session_log::Sender<SessionEvent>&) { limit_address_space_growth(room); });
+  ASSERT_TRUE(d.shows(FIRST_FRAME_MARK));
+  winsize huge{term::MAX_SCREEN_SIDE, term::MAX_SCREEN_SIDE, 0, 0};
+  ASSERT_EQ(::ioctl(d.master, TIOCSWINSZ, &huge), 0);
+  EXPECT_EQ(d.exit_status(), THREW);
+  EXPECT_TRUE(ends_with(d.output, QUIT_TAIL)) << testing::PrintToString(d.output.substr(d.output.size() - 20));
+  EXPECT_TRUE(same_settings(d.before, d.settings()));
+}
+#endif
 
 TEST(RunTui, OtherKeysDoNotQuit) {
   Dashboard d;

@@ -77,7 +77,8 @@ Result<void> run_main(int argc, char** argv);
 // The dashboard in this terminal: the event channel, the watcher thread, run_tui on this thread.
 Result<void> run_in_place();
 
-// Starts a thread running `body`; throws FatalError "failed to spawn thread: ..." when it cannot.
+// Starts a thread running `body`, with the kill signals blocked; throws FatalError "failed to spawn
+// thread: ..." when it cannot.
 std::thread spawn_thread(std::move_only_function<void()> body);
 
 // run_in_place over any watcher and dashboard: `watch` runs on a new thread with the sending end,

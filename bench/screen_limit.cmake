@@ -1,0 +1,1 @@
+orvik_bench(screen_limit LIBS ui)
