@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -29,6 +30,7 @@ namespace {
 namespace msg {
 inline constexpr std::string_view no_home = "could not locate ~/.claude directory";
 inline constexpr std::string_view not_utf8 = "stream did not contain valid UTF-8";
+inline constexpr std::string_view not_regular = "not a regular file";
 inline constexpr std::string_view watcher_error = "watcher error: {}";
 inline constexpr std::string_view notify_error = "notify error: {}";
 inline constexpr std::string_view parse_error = "parse error for {}: {}";
@@ -230,9 +232,38 @@ bool is_log_path(const fs::path& path) {
   return name.substr(dot + 1) == LOG_EXTENSION;
 }
 
+namespace {
+
+// Whatever `path` names now is neither a regular file nor a directory.
+bool is_special(const fs::path& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+}
+
+// The log opened for reading. A FIFO, a device or a socket named like a log is never read: opening does not
+// block (O_NONBLOCK, harmless for a regular file), and what was opened is checked before anything is read. A
+// directory keeps the system's own complaint.
+Result<Fd> open_log(const fs::path& path) {
+  Fd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (file.fd < 0) {
+    const int err = errno;
+    // A socket cannot be opened at all.
+    if (err == ENXIO && is_special(path)) return std::unexpected(Error{std::string(msg::not_regular), {}});
+    return std::unexpected(os_error(err));
+  }
+  struct stat st {};
+  if (::fstat(file.fd, &st) != 0) return std::unexpected(os_error(errno));
+  if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
+    return std::unexpected(Error{std::string(msg::not_regular), {}});
+  return file;
+}
+
+}  // namespace
+
 Result<> tail_file(const fs::path& path, Offsets& offsets, Sender<SessionEvent>& events) {
-  const Fd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (file.fd < 0) return std::unexpected(os_error(errno));
+  auto opened = open_log(path);
+  if (!opened) return std::unexpected(opened.error());
+  const Fd file = std::move(*opened);
   std::uint64_t& offset = offsets.try_emplace(path.native(), 0).first->second;
   if (::lseek(file.fd, static_cast<off_t>(offset), SEEK_SET) < 0) return std::unexpected(os_error(errno));
 

@@ -1,6 +1,9 @@
 #include "cli/watcher.hpp"
 
 #include <pwd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -8,6 +11,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -223,6 +228,52 @@ TEST_F(WatchSessionsTest, ReportsADirectoryNamedLikeALog) {
   fs::create_directory(projects() / "d.jsonl");
   EXPECT_EQ(stderr_lines(1), fmt::format("parse error for {}: Is a directory (os error 21)\n",
                                          (projects() / "d.jsonl").string()));
+}
+
+// A Unix socket bound at `path`; the name stays after the socket is closed.
+void make_socket(const fs::path& path) {
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  ASSERT_LT(path.native().size(), sizeof addr.sun_path);
+  std::memcpy(addr.sun_path, path.c_str(), path.native().size());
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0) << std::strerror(errno);
+  ::close(fd);
+}
+
+TEST_F(WatchSessionsTest, NeverReadsNorWaitsOnAPathNamedLikeALogThatIsNotARegularFile) {
+  const auto log = projects() / "s.jsonl";
+  append(log, "");
+  start();
+  const struct {
+    const char* name;
+    std::function<void(const fs::path&)> make;
+  } cases[] = {
+      // Opened for reading the usual way, a FIFO without a writer blocks for good.
+      {"fifo.jsonl", [](const fs::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0644), 0); }},
+      // Endless: the whole of it would never fit in memory.
+      {"zero.jsonl", [](const fs::path& p) { fs::create_symlink("/dev/zero", p); }},
+      {"random.jsonl", [](const fs::path& p) { fs::create_symlink("/dev/urandom", p); }},
+      {"null.jsonl", [](const fs::path& p) { fs::create_symlink("/dev/null", p); }},
+      {"socket.jsonl", make_socket},
+  };
+  std::string expected;
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto path = projects() / c.name;
+    c.make(path);
+    expected += fmt::format("parse error for {}: not a regular file\n", path.string());
+    EXPECT_EQ(stderr_lines(++n), expected);
+    // The other logs are still followed.
+    const std::string word = fmt::format("after {}", c.name);
+    append(log, line(word));
+    EXPECT_EQ(texts(1), Texts{word});
+  }
+  EXPECT_EQ(quiet(), Texts{});
+  EXPECT_EQ(stderr_.text(), expected);
+  EXPECT_TRUE(stop());
 }
 
 TEST_F(WatchSessionsTest, ShowsAPathThatIsNotTextSafely) {
@@ -492,6 +543,14 @@ TEST_F(TailFileTest, StoresNothingPastTheLastLineHandledWhenTheReceiverIsGone) {
   rx_.reset();
   ASSERT_TRUE(tail().has_value());
   EXPECT_EQ(offset(), line("a").size());
+}
+
+TEST_F(TailFileTest, ReadsNothingFromWhatIsNotARegularFileAndMakesNoEntry) {
+  fs::create_symlink("/dev/zero", log_);
+  auto result = tail();
+  ASSERT_FALSE(result.has_value());
+  EXPECT_EQ(result.error().message, "not a regular file");
+  EXPECT_TRUE(offsets_.empty());
 }
 
 TEST_F(TailFileTest, FailsWithTheSystemsErrorAndNoEntryForAMissingFile) {

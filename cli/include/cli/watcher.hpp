@@ -44,7 +44,8 @@ bool is_log_path(const std::filesystem::path& path);
 // each line once it is handled: its events sent, or its fault reported on stderr (a line that is not UTF-8,
 // a line that is not a record). A last line without "\n" that does not read yet is left for the next call.
 // A failed send stops the reading with success. Fails with the system's error when the file cannot be
-// opened, positioned or read; the first open makes the offset entry, at 0.
+// opened, positioned or read, and with "not a regular file", before reading anything, for a FIFO, a device
+// or a socket; the first open of a log makes the offset entry, at 0.
 Result<> tail_file(const std::filesystem::path& path, Offsets& offsets,
                    session_log::Sender<session_log::SessionEvent>& events);
 
