@@ -1,6 +1,7 @@
 #include "cli/watcher.hpp"
 
 #include <pwd.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -15,6 +16,8 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -580,6 +583,98 @@ uid_t uid_without_entry() {
 
 TEST(HomeDir, IsNoneForAUserWithoutAPasswordEntry) {
   EXPECT_EQ(password_home(uid_without_entry()), std::nullopt);
+}
+
+// Runs `body` in a child process with fd 2 on a pipe; its exit status and everything it wrote there.
+std::pair<int, std::string> in_child(const std::function<int()>& body) {
+  int pipe_fds[2];
+  if (::pipe(pipe_fds) != 0) return {-1, "pipe failed"};
+  const pid_t child = ::fork();
+  if (child < 0) return {-1, "fork failed"};
+  if (child == 0) {
+    ::dup2(pipe_fds[1], 2);
+    ::close(pipe_fds[0]);
+    ::close(pipe_fds[1]);
+    ::_exit(body());
+  }
+  ::close(pipe_fds[1]);
+  std::string text;
+  char buf[256];
+  for (ssize_t n; (n = ::read(pipe_fds[0], buf, sizeof buf)) > 0;)
+    text.append(buf, static_cast<std::size_t>(n));
+  ::close(pipe_fds[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), text};
+}
+
+bool write_file(const char* path, std::string_view text) {
+  const int fd = ::open(path, O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  ::close(fd);
+  return ok;
+}
+
+// Root of a user namespace of its own, where the inotify watch limit can be set low without touching the
+// machine's. False where such namespaces are not allowed.
+bool own_watch_limit(int limit) {
+  if (::unshare(CLONE_NEWUSER) != 0) return false;
+  return write_file("/proc/self/uid_map", "0 0 1") && write_file("/proc/self/setgroups", "deny") &&
+         write_file("/proc/self/gid_map", "0 0 1") &&
+         write_file("/proc/sys/user/max_inotify_watches", std::to_string(limit));
+}
+
+TEST(WatchSessions, ReportsEachFolderThatCannotBeWatchedOnceAndFollowsTheRest) {
+  constexpr int NO_NAMESPACE = 77;
+  TempDir home;
+  const fs::path projects = home.path / ".claude" / "projects";
+  // Twelve folders at start and room for four watches: the tree's top and three of them.
+  for (int i = 0; i < 12; ++i) fs::create_directories(projects / fmt::format("d{:02}", i));
+  const std::string limit_text = "the inotify watch limit is reached; raise fs.inotify.max_user_watches";
+  auto [status, text] = in_child([&] {
+    if (!own_watch_limit(4)) return NO_NAMESPACE;
+    ::setenv("HOME", home.path.c_str(), 1);
+    auto [tx, receiver] = session_log::channel<SessionEvent>();
+    std::optional<Receiver<SessionEvent>> rx(std::move(receiver));
+    std::thread watcher(watch_sessions, std::move(tx));
+    // The next event that is not a Heartbeat, or with `heartbeat` the next Heartbeat.
+    auto next_text = [&rx](bool heartbeat = false) -> std::string {
+      const auto until = std::chrono::steady_clock::now() + DEADLINE;
+      while (std::chrono::steady_clock::now() < until) {
+        auto got = rx->recv_timeout(DEADLINE);
+        auto* e = std::get_if<SessionEvent>(&got);
+        if (e == nullptr) break;
+        if (session_log::is_heartbeat(*e) == heartbeat) return user_text(*e).value_or("heartbeat");
+      }
+      return "nothing";
+    };
+    next_text(true);  // the watches are in place
+    // Made after start: each is one more folder over the limit.
+    fs::create_directory(projects / "new1");
+    fs::create_directory(projects / "new2");
+    append(projects / "s.jsonl", line("beside them"));
+    const std::string first = next_text();
+    append(projects / "s.jsonl", line("and later"));
+    const std::string second = next_text();
+    rx.reset();
+    watcher.join();
+    std::string summary = "read: " + first + ", " + second + "\n";
+    (void)::write(2, summary.data(), summary.size());
+    return 0;
+  });
+  if (status == NO_NAMESPACE) GTEST_SKIP() << "no user namespace of our own with its own inotify watch limit";
+  ASSERT_EQ(status, 0) << text;
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);) lines.push_back(l);
+  ASSERT_EQ(lines.size(), 9u) << text;
+  const std::regex named("notify error: cannot watch " + projects.string() + "/d[0-9]{2}: " + limit_text);
+  for (int i = 0; i < 5; ++i) EXPECT_TRUE(std::regex_match(lines[i], named)) << lines[i];
+  EXPECT_EQ(lines[5], "notify error: 4 more folders could not be watched");
+  EXPECT_EQ(lines[6], fmt::format("notify error: cannot watch {}: {}", (projects / "new1").string(), limit_text));
+  EXPECT_EQ(lines[7], fmt::format("notify error: cannot watch {}: {}", (projects / "new2").string(), limit_text));
+  EXPECT_EQ(lines[8], "read: beside them, and later");
 }
 
 TEST(WatchSessions, EndsWithAWatcherErrorWithoutAHomeDirectory) {
