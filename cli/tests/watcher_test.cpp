@@ -532,6 +532,33 @@ TEST_F(TailFileTest, LeavesALastLineCutInsideACharacter) {
   EXPECT_EQ(stderr_.text(), "");
 }
 
+TEST_F(TailFileTest, TrimsUnicodeWhiteSpaceFromBothEndsOfALine) {
+  const struct {
+    std::string before, after;
+    bool reads;
+  } cases[] = {
+      {" \t", "\t ", true},
+      {"", "\r", true},
+      {"\r", "\r\r", true},
+      {"\u00a0", "\u00a0", true},                // no-break space
+      {"\u3000\r", "\r\u3000", true},            // ideographic space
+      {"\u2028\u0085", "\u2029\u000b\u000c", true},  // line and paragraph separators, next line, tabs, form feed
+      {"\u200b", "", false},                      // zero width space is not white space
+      {"", "\ufeff", false},                      // nor is the byte order mark
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.before + "|" + c.after));
+    offsets_.clear();
+    fs::remove(log_);
+    StderrCapture err;
+    append(log_, c.before + record("t") + c.after + "\n");
+    ASSERT_TRUE(tail().has_value());
+    EXPECT_EQ(received(), c.reads ? std::vector<std::string>{"t"} : std::vector<std::string>{});
+    EXPECT_EQ(err.text().empty(), c.reads) << err.text();
+    EXPECT_EQ(offset(), fs::file_size(log_));
+  }
+}
+
 TEST_F(TailFileTest, ReadsLinesLongerThanItsBuffer) {
   const std::string big(5 * READ_BUFFER_SIZE + 17, 'x');
   append(log_, line(big) + line("small"));
