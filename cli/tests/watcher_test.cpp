@@ -488,7 +488,7 @@ class TailFileTest : public ::testing::Test {
     rx_.emplace(std::move(rx));
   }
   Result<> tail() { return tail_file(log_, offsets_, *tx_); }
-  std::uint64_t offset() { return offsets_.at(log_.native()); }
+  std::uint64_t offset() { return offsets_.at(log_.native()).offset; }
 };
 
 TEST_F(TailFileTest, MovesTheOffsetToTheEndOfWhatWasRead) {
@@ -557,6 +557,70 @@ TEST_F(TailFileTest, TrimsUnicodeWhiteSpaceFromBothEndsOfALine) {
     EXPECT_EQ(err.text().empty(), c.reads) << err.text();
     EXPECT_EQ(offset(), fs::file_size(log_));
   }
+}
+
+TEST_F(TailFileTest, ReadsARecordWrittenInPiecesOnceWhenItEnds) {
+  // Brackets and quotes inside its text, and characters that pieces cut in two.
+  const std::string json_text = R"(a}\"{]\\ [x café 中 😀 \"})";
+  const std::string shown = "a}\"{]\\ [x café 中 😀 \"}";
+  const std::string whole = record(json_text);
+  for (const std::size_t piece : {1uz, 7uz, 64uz, 4093uz}) {
+    SCOPED_TRACE(piece);
+    offsets_.clear();
+    fs::remove(log_);
+    append(log_, "");
+    std::vector<std::string> got;
+    for (std::size_t at = 0; at < whole.size(); at += piece) {
+      append(log_, std::string_view(whole).substr(at, piece));
+      ASSERT_TRUE(tail().has_value());
+      for (auto& t : received()) got.push_back(t);
+      // Nothing before its last byte; all of it at its last.
+      EXPECT_EQ(got.size(), at + piece >= whole.size() ? 1u : 0u) << at;
+      EXPECT_EQ(offset(), at + piece >= whole.size() ? whole.size() : 0u) << at;
+    }
+    EXPECT_EQ(got, std::vector<std::string>{shown});
+    // The rest of its line is a line of its own.
+    append(log_, "\n" + line("next"));
+    ASSERT_TRUE(tail().has_value());
+    EXPECT_EQ(received(), std::vector<std::string>{"next"});
+    EXPECT_EQ(offset(), fs::file_size(log_));
+  }
+  EXPECT_EQ(stderr_.text(), "");
+}
+
+TEST_F(TailFileTest, ReadsAnUnfinishedLineAgainFromTheFileWhenTheFileChangedUnderIt) {
+  const std::string start = R"({"type":"user","junk)";
+  // Another file in its place.
+  append(log_, start);
+  ASSERT_TRUE(tail().has_value());
+  const auto other = dir_.path / "other";
+  append(other, line("fresh"));
+  fs::rename(other, log_);
+  ASSERT_TRUE(tail().has_value());
+  EXPECT_EQ(received(), std::vector<std::string>{"fresh"});
+  // The same file, shorter than what was kept of it, then long again.
+  append(log_, start);
+  ASSERT_TRUE(tail().has_value());
+  fs::resize_file(log_, line("fresh").size());
+  ASSERT_TRUE(tail().has_value());
+  append(log_, line("again"));
+  ASSERT_TRUE(tail().has_value());
+  EXPECT_EQ(received(), std::vector<std::string>{"again"});
+  EXPECT_EQ(offset(), fs::file_size(log_));
+  EXPECT_EQ(stderr_.text(), "");
+}
+
+TEST_F(TailFileTest, ReportsAnUnfinishedLineThatIsNotUtf8OnlyOnceItEnds) {
+  append(log_, "{\"type\":\"user\xff");
+  ASSERT_TRUE(tail().has_value());
+  append(log_, "\"}");
+  ASSERT_TRUE(tail().has_value());
+  EXPECT_EQ(offset(), 0u);
+  EXPECT_EQ(stderr_.text(), "");
+  append(log_, "\n" + line("after"));
+  ASSERT_TRUE(tail().has_value());
+  EXPECT_EQ(received(), std::vector<std::string>{"after"});
+  EXPECT_EQ(stderr_.text(), fmt::format("parse error for {}: stream did not contain valid UTF-8\n", log_.string()));
 }
 
 TEST_F(TailFileTest, ReadsLinesLongerThanItsBuffer) {
