@@ -7,6 +7,10 @@
 #include <string>
 #include <string_view>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace orvik::cli {
 
 // Decodes the character at `pos` and moves past it. An ill-formed sequence yields nothing and is skipped as a
@@ -54,24 +58,34 @@ enum class Utf8Check { Valid, Truncated, Invalid };
 // character that the end of `s` cuts off, which more bytes may complete.
 inline Utf8Check check_utf8(std::string_view s, std::size_t& pos) {
   while (pos < s.size()) {
-    // Logs are mostly ASCII: take sixteen bytes at a time while they are.
+    // Logs are mostly ASCII: skip sixteen bytes at a time while they are, then to the first byte that is not.
     while (pos + 16 <= s.size()) {
+#ifdef __SSE2__
+      const int high = _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s.data() + pos)));
+      if (high != 0) {
+        pos += static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(high)));
+        break;
+      }
+#else
       std::uint64_t a, b;
       std::memcpy(&a, s.data() + pos, 8);
       std::memcpy(&b, s.data() + pos + 8, 8);
       if ((a | b) & 0x8080808080808080ull) break;
+#endif
       pos += 16;
     }
-    // Up to the byte that stopped that, at most sixteen on.
     const std::size_t stop = std::min(pos + 16, s.size());
     while (pos < stop && static_cast<unsigned char>(s[pos]) < 0x80) ++pos;
     if (pos == stop) continue;
-    std::size_t next = pos;
-    if (!next_char(s, next)) {
-      const auto lead = static_cast<unsigned char>(s[pos]);
-      return next == s.size() && lead >= 0xC2 && lead <= 0xF4 ? Utf8Check::Truncated : Utf8Check::Invalid;
-    }
-    pos = next;
+    // Non-ASCII text comes in runs: decode them here rather than probe sixteen bytes after each character.
+    do {
+      std::size_t next = pos;
+      if (!next_char(s, next)) {
+        const auto lead = static_cast<unsigned char>(s[pos]);
+        return next == s.size() && lead >= 0xC2 && lead <= 0xF4 ? Utf8Check::Truncated : Utf8Check::Invalid;
+      }
+      pos = next;
+    } while (pos < s.size() && static_cast<unsigned char>(s[pos]) >= 0x80);
   }
   return Utf8Check::Valid;
 }
