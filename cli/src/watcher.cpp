@@ -169,6 +169,8 @@ class LineReader {
   // After the end: the unfinished last line, with its buffer.
   std::string take_rest() && {
     buffer_.erase(0, rest_);
+    // Kept until the line ends, so a short line does not hold on to a large buffer meanwhile.
+    if (buffer_.size() < buffer_.capacity() / 4) buffer_.shrink_to_fit();
     return std::move(buffer_);
   }
 

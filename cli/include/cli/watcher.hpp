@@ -62,7 +62,9 @@ bool is_log_path(const std::filesystem::path& path);
 
 // Reads `path` from its offset to its end and sends the events of each line in order. The offset moves past
 // each line once it is handled: its events sent, or its fault reported on stderr (a line that is not UTF-8,
-// a line that is not a record). A last line without "\n" that does not read yet is left for the next call.
+// a line that is not a record). A last line without "\n" that does not read yet is left for the next call,
+// which reads only what follows it: what was read of it is kept with the offset, unless the file changed
+// under it (another file at the path, or a shorter one).
 // A failed send stops the reading with success. Fails with the system's error when the file cannot be
 // opened, positioned or read, and with "not a regular file", before reading anything, for a FIFO, a device
 // or a socket; the first open of a log makes the offset entry, at 0.
