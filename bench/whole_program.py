@@ -96,6 +96,7 @@ def thread_cpu_seconds(pid):
 
 
 def parse_line_alone(bench):
+    bench = os.path.abspath(bench)
     out = subprocess.run([bench, "--benchmark_filter=BM_ParseLineAlone", "--benchmark_format=json"],
                          cwd=os.path.dirname(bench), capture_output=True, text=True, check=True).stdout
     return json.loads(out)["benchmarks"][0]["bytes_per_second"] / 1e6
