@@ -168,6 +168,42 @@ void BM_TailFile(benchmark::State& state) {
 }
 BENCHMARK(BM_TailFile)->Unit(benchmark::kMillisecond)->Iterations(3);
 
+// One user record of about `bytes` bytes, without its "\n".
+std::string big_record(std::size_t bytes) {
+  const std::string head =
+      R"({"parentUuid":null,"isSidechain":false,"type":"user","message":{"role":"user","content":[{"type":"text","text":")";
+  const std::string tail =
+      R"("}]},"uuid":"0b7c7a4e-4d1f-4a39-9a0f-1d2c3b4a5e6f","timestamp":"2025-06-01T10:00:00Z","sessionId":"375f3b0b-4b5b-47b1-8bf7-7344a4fc9828"})";
+  std::string text;
+  text.reserve(bytes);
+  for (std::size_t i = 0; text.size() < bytes; ++i) text += i % 13 == 0 ? "caf\u00e9 \\\"}{ " : "word ";
+  return head + text + tail;
+}
+
+// A 16 MB line appended in pieces, tail_file after each as the watcher would, against the same line written
+// whole: the pieces should cost at most about as much again.
+void BM_LineInPieces(benchmark::State& state) {
+  const std::string line = big_record(16u << 20) + "\n";
+  const auto piece = static_cast<std::size_t>(state.range(0));
+  const fs::path log = fs::path(BENCH_DIR) / "pieces.jsonl";
+  for (auto _ : state) {
+    fs::remove(log);
+    auto [tx, rx] = orvik::session_log::channel<SessionEvent>();
+    orvik::cli::Offsets offsets;
+    const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    for (std::size_t at = 0; at < line.size(); at += piece) {
+      const std::size_t n = std::min(piece, line.size() - at);
+      if (::write(fd, line.data() + at, n) != static_cast<ssize_t>(n)) break;
+      if (!orvik::cli::tail_file(log, offsets, tx)) return state.SkipWithError("could not read the log");
+    }
+    ::close(fd);
+    if (!rx.try_recv()) return state.SkipWithError("the line was not read");
+  }
+  fs::remove(log);
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * line.size()));
+}
+BENCHMARK(BM_LineInPieces)->Arg(16 << 20)->Arg(16 << 10)->Unit(benchmark::kMillisecond)->Iterations(1);
+
 // From the first write (its notification follows at once) to the last event taken off the channel.
 void BM_CatchUp(benchmark::State& state) {
   const std::string* text = corpus();

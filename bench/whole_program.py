@@ -4,9 +4,14 @@ on screen (and, for comparison, with a tool running), and the time from appendin
 reaching the terminal.
 
 Usage: whole_program.py ORVIK_BINARY [IDLE_SECONDS] [PROBES]
+       whole_program.py --catch-up ORVIK_BINARY CORPUS [PARSE_BENCH]
+The second form writes CORPUS (a generated log) into a new session log while the program runs and gives the
+watcher thread's CPU time and the wall time until a line written after it shows, as MB/s; with the watcher
+benchmark binary it also gives parse_line alone over the same log, in the same run, and the ratios.
 """
 
 import fcntl
+import json
 import os
 import random
 import re
@@ -75,7 +80,72 @@ class Terminal:
             os.close(self.master)
 
 
+def thread_cpu_seconds(pid):
+    """CPU seconds of each thread of `pid` but the main one."""
+    found = {}
+    for tid in os.listdir(f"/proc/{pid}/task"):
+        if int(tid) == pid:
+            continue
+        try:
+            with open(f"/proc/{pid}/task/{tid}/stat") as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+        except FileNotFoundError:
+            continue
+        found[tid] = (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+    return found
+
+
+def parse_line_alone(bench):
+    bench = os.path.abspath(bench)
+    out = subprocess.run([bench, "--benchmark_filter=BM_ParseLineAlone", "--benchmark_format=json"],
+                         cwd=os.path.dirname(bench), capture_output=True, text=True, check=True).stdout
+    return json.loads(out)["benchmarks"][0]["bytes_per_second"] / 1e6
+
+
+def catch_up(binary, corpus, bench=None):
+    """The corpus written in 1 MB pieces into a new log while the program runs."""
+    with open(corpus, "rb") as f:
+        data = f.read()
+    mb = len(data) / 1e6
+    sandbox = Sandbox(binary)
+    term = Terminal(sandbox)
+    try:
+        if term.pump(until=b"Waiting for session events") is None:
+            print("whole_program: the dashboard did not start", file=sys.stderr)
+            return 1
+        log = Session(sandbox)
+        before = thread_cpu_seconds(term.proc.pid)
+        start = time.monotonic()
+        fd = os.open(log.path, os.O_WRONLY | os.O_CREAT | os.O_APPEND, 0o644)
+        for at in range(0, len(data), 1 << 20):
+            os.write(fd, data[at:at + (1 << 20)])
+        os.close(fd)
+        # Events keep their order: once a line written last shows, everything before it has been handled.
+        word = "QXZJVWY" * 4
+        log.append(log.user(word, utc_now()))
+        seen = term.pump(until=word.encode(), timeout=120)
+        if seen is None:
+            print("whole_program: the catch-up never ended", file=sys.stderr)
+            return 1
+        after = thread_cpu_seconds(term.proc.pid)
+        # The watcher thread is the busiest but the dashboard's.
+        watcher_cpu = max(after[t] - before.get(t, 0) for t in after)
+        wall = seen - start
+        print(f"catch-up of {mb:.0f} MB: watcher thread CPU {watcher_cpu:.2f} s ({mb / watcher_cpu:.0f} MB/s), "
+              f"until the screen shows it {wall:.2f} s ({mb / wall:.0f} MB/s)")
+        if bench:
+            alone = parse_line_alone(bench)
+            print(f"parse_line alone: {alone:.0f} MB/s; catch-up against it: watcher CPU "
+                  f"{mb / watcher_cpu / alone * 100:.0f} %, wall {mb / wall / alone * 100:.0f} %")
+        return 0
+    finally:
+        term.close()
+        sandbox.cleanup()
+
+
 def main():
+    if len(sys.argv) >= 4 and sys.argv[1] == "--catch-up":
+        return catch_up(*sys.argv[2:5])
     if len(sys.argv) < 2:
         print(__doc__, file=sys.stderr)
         return 2

@@ -42,8 +42,15 @@ struct RawEvent {
   std::string_view name;
 };
 
+// Folders that cannot be watched named one by one in a walk; the rest are counted in one line.
+constexpr std::size_t UNWATCHED_NAMED = 5;
+
 Error watch_error(const fs::path& path, int errnum) {
-  return Error{fmt::format("cannot watch {}: {}", path.native(), os_error_text(errnum)), {}};
+  // The system's text for this case, "No space left on device", points the wrong way.
+  const std::string reason = errnum == ENOSPC
+                                 ? std::string("the inotify watch limit is reached; raise fs.inotify.max_user_watches")
+                                 : os_error_text(errnum);
+  return Error{fmt::format("cannot watch {}: {}", path.native(), reason), {}};
 }
 
 bool is_under(std::string_view path, std::string_view root) {
@@ -63,6 +70,7 @@ struct FileWatcher::Impl {
   std::map<std::string, int> wd_of;    // ordered, so that a tree is one range of keys
   std::vector<NotifyMessage> pending;  // problems met by watch(), for the thread to hand on
   std::vector<fs::path> roots;
+  std::unordered_set<std::string> unwatched;  // folders already reported as not watchable
 
   std::thread thread;
 
@@ -79,10 +87,13 @@ struct FileWatcher::Impl {
   }
 
   // Watches `root` and the directories below it. With `report_contents` everything found is reported as
-  // created. Only a failure on `root` itself is returned; the others go to `out`.
-  Result<> add_tree(const fs::path& root, bool report_contents, std::vector<NotifyMessage>& out) {
+  // created. A folder that cannot be watched is reported to `out`, once for as long as it stays so; a failure
+  // on `root` itself is returned instead when `root_required`.
+  Result<> add_tree(const fs::path& root, bool report_contents, bool root_required,
+                    std::vector<NotifyMessage>& out) {
     std::vector<fs::path> todo{root};
     std::unordered_set<int> visited;
+    std::vector<Error> failures;
     for (bool is_root = true; !todo.empty(); is_root = false) {
       fs::path dir = std::move(todo.back());
       todo.pop_back();
@@ -90,11 +101,13 @@ struct FileWatcher::Impl {
       const int wd = ::inotify_add_watch(inotify.fd, dir.c_str(), mask);
       if (wd < 0) {
         const int err = errno;
-        if (is_root) return std::unexpected(watch_error(dir, err));
+        if (is_root && root_required) return std::unexpected(watch_error(dir, err));
         // Gone again, or no longer a directory: nothing to watch.
-        if (err != ENOENT && err != ENOTDIR) out.emplace_back(watch_error(dir, err));
+        if (err != ENOENT && err != ENOTDIR && unwatched.insert(dir.native()).second)
+          failures.push_back(watch_error(dir, err));
         continue;
       }
+      unwatched.erase(dir.native());
       // A directory reached a second way (a link loop) is walked once.
       if (!visited.insert(wd).second) continue;
       // One already watched keeps the name it was found under first. What it holds was reported in its
@@ -115,6 +128,11 @@ struct FileWatcher::Impl {
         }
         if (is_dir) todo.push_back(it->path());
       }
+    }
+    // A large tree over the watch limit must not bury the screen.
+    for (std::size_t i = 0; i < failures.size() && i < UNWATCHED_NAMED; ++i) out.emplace_back(failures[i]);
+    if (const auto more = failures.size() > UNWATCHED_NAMED ? failures.size() - UNWATCHED_NAMED : 0) {
+      out.emplace_back(Error{fmt::format("{} more folder{} could not be watched", more, more == 1 ? "" : "s"), {}});
     }
     return {};
   }
@@ -174,7 +192,7 @@ struct FileWatcher::Impl {
       if (e.mask & IN_Q_OVERFLOW) {
         emit(ChangeKind::Other, ChangeDetail::Any, {});
         // Directories made meanwhile went unseen; whatever they hold is older than the overflow's report.
-        for (const auto& root : roots) (void)add_tree(root, false, out);
+        for (const auto& root : roots) (void)add_tree(root, false, false, out);
         continue;
       }
       if (e.mask & IN_IGNORED) {
@@ -189,7 +207,7 @@ struct FileWatcher::Impl {
       if (e.mask & IN_CREATE) {
         emit(ChangeKind::Create, is_dir ? ChangeDetail::Folder : ChangeDetail::File, {*path});
         // Files may have been made in it before its watch was in place: report what is there.
-        if (is_dir) (void)add_tree(*path, true, out);
+        if (is_dir) (void)add_tree(*path, true, false, out);
       } else if (e.mask & IN_MODIFY) {
         emit(ChangeKind::Modify, ChangeDetail::Data, {*path});
       } else if (e.mask & IN_ATTRIB) {
@@ -211,8 +229,9 @@ struct FileWatcher::Impl {
       } else if (e.mask & IN_MOVED_TO) {
         emit(ChangeKind::Modify, ChangeDetail::RenameTo, {*path});
         // What came in with it is old history, so it is watched but not reported.
-        if (is_dir) (void)add_tree(*path, false, out);
+        if (is_dir) (void)add_tree(*path, false, false, out);
       } else if (e.mask & IN_DELETE) {
+        if (is_dir) unwatched.erase(path->native());  // a new folder of that name is a new case
         emit(ChangeKind::Remove, is_dir ? ChangeDetail::Folder : ChangeDetail::File, {*path});
       } else if (e.mask & IN_DELETE_SELF) {
         emit(ChangeKind::Remove, ChangeDetail::Any, {*path});
@@ -286,7 +305,7 @@ FileWatcher::~FileWatcher() = default;
 Result<> FileWatcher::watch(const fs::path& root) {
   std::lock_guard lock(impl_->mutex);
   const auto before = impl_->pending.size();
-  auto result = impl_->add_tree(root, false, impl_->pending);
+  auto result = impl_->add_tree(root, false, true, impl_->pending);
   if (result) impl_->roots.push_back(root);
   if (impl_->pending.size() != before) impl_->wake_up();
   return result;

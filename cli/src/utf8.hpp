@@ -1,10 +1,15 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace orvik::cli {
 
@@ -47,19 +52,47 @@ inline std::optional<char32_t> next_char(std::string_view s, std::size_t& pos) {
   return c;
 }
 
+enum class Utf8Check { Valid, Truncated, Invalid };
+
+// Moves `pos` past every whole, valid character from there on. Truncated: what is left is the start of a
+// character that the end of `s` cuts off, which more bytes may complete.
+inline Utf8Check check_utf8(std::string_view s, std::size_t& pos) {
+  while (pos < s.size()) {
+    // Logs are mostly ASCII: skip sixteen bytes at a time while they are, then to the first byte that is not.
+    while (pos + 16 <= s.size()) {
+#ifdef __SSE2__
+      const int high = _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s.data() + pos)));
+      if (high != 0) {
+        pos += static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(high)));
+        break;
+      }
+#else
+      std::uint64_t a, b;
+      std::memcpy(&a, s.data() + pos, 8);
+      std::memcpy(&b, s.data() + pos + 8, 8);
+      if ((a | b) & 0x8080808080808080ull) break;
+#endif
+      pos += 16;
+    }
+    const std::size_t stop = std::min(pos + 16, s.size());
+    while (pos < stop && static_cast<unsigned char>(s[pos]) < 0x80) ++pos;
+    if (pos == stop) continue;
+    // Non-ASCII text comes in runs: decode them here rather than probe sixteen bytes after each character.
+    do {
+      std::size_t next = pos;
+      if (!next_char(s, next)) {
+        const auto lead = static_cast<unsigned char>(s[pos]);
+        return next == s.size() && lead >= 0xC2 && lead <= 0xF4 ? Utf8Check::Truncated : Utf8Check::Invalid;
+      }
+      pos = next;
+    } while (pos < s.size() && static_cast<unsigned char>(s[pos]) >= 0x80);
+  }
+  return Utf8Check::Valid;
+}
+
 inline bool is_utf8(std::string_view s) {
   std::size_t pos = 0;
-  while (pos < s.size()) {
-    // Logs are mostly ASCII: take eight bytes at a time while they are.
-    while (pos + 8 <= s.size()) {
-      std::uint64_t word;
-      std::memcpy(&word, s.data() + pos, 8);
-      if (word & 0x8080808080808080ull) break;
-      pos += 8;
-    }
-    if (pos < s.size() && !next_char(s, pos)) return false;
-  }
-  return true;
+  return check_utf8(s, pos) == Utf8Check::Valid;
 }
 
 // The text with every ill-formed subpart replaced by U+FFFD.

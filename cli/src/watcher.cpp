@@ -2,11 +2,14 @@
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -29,6 +32,7 @@ namespace {
 namespace msg {
 inline constexpr std::string_view no_home = "could not locate ~/.claude directory";
 inline constexpr std::string_view not_utf8 = "stream did not contain valid UTF-8";
+inline constexpr std::string_view not_regular = "not a regular file";
 inline constexpr std::string_view watcher_error = "watcher error: {}";
 inline constexpr std::string_view notify_error = "notify error: {}";
 inline constexpr std::string_view parse_error = "parse error for {}: {}";
@@ -113,15 +117,16 @@ void report_parse_error(const fs::path& path, std::string_view error) {
   report(msg::parse_error, std::string_view(path.native()), error);
 }
 
-// A buffered reader of whole lines over a file descriptor.
-struct LineReader {
-  explicit LineReader(int file) : fd(file) {}
+// The largest read: big enough that a line rarely spans two, small enough to stay in cache.
+constexpr std::size_t MAX_READ_SIZE = 1 << 20;
 
-  int fd;
-  std::array<char, READ_BUFFER_SIZE> buffer{};
-  std::size_t begin = 0;
-  std::size_t end = 0;
-  std::string assembled;  // a line that spans reads, reused for every such line
+// Whole lines straight out of the buffer the file is read into. Only a line cut by the end of a read is
+// moved, to the front, and a line larger than the buffer makes it grow.
+class LineReader {
+ public:
+  // `carried` is the start of the first line, read earlier; it holds no "\n".
+  LineReader(int fd, std::string carried, std::size_t read_size)
+      : fd_(fd), buffer_(std::move(carried)), searched_(buffer_.size()), read_size_(read_size) {}
 
   struct Line {
     std::string_view bytes;  // valid until the next call; empty at the end of the file
@@ -130,33 +135,117 @@ struct LineReader {
 
   // The bytes through the next "\n", or up to the end of the file when none follows.
   Result<Line> next() {
-    assembled.clear();
     for (;;) {
-      if (begin == end) {
-        ssize_t n;
+      const char* data = buffer_.data();
+      if (const void* lf = std::memchr(data + searched_, '\n', buffer_.size() - searched_)) {
+        const auto end = static_cast<std::size_t>(static_cast<const char*>(lf) - data) + 1;
+        const Line line{{data + begin_, end - begin_}, true};
+        begin_ = searched_ = end;
+        return line;
+      }
+      searched_ = buffer_.size();
+      if (at_end_) {
+        const Line rest{{data + begin_, buffer_.size() - begin_}, false};
+        rest_ = begin_;
+        begin_ = buffer_.size();
+        return rest;
+      }
+      make_room();
+      const std::size_t had = buffer_.size();
+      ssize_t n = 0;
+      int err = 0;
+      buffer_.resize_and_overwrite(buffer_.capacity(), [&](char* p, std::size_t room) {
         do {
-          n = ::read(fd, buffer.data(), buffer.size());
+          n = ::read(fd_, p + had, room - had);
         } while (n < 0 && errno == EINTR);
-        if (n < 0) return std::unexpected(os_error(errno));
-        if (n == 0) return Line{assembled, false};
-        begin = 0;
-        end = static_cast<std::size_t>(n);
-      }
-      const char* start = buffer.data() + begin;
-      const std::size_t available = end - begin;
-      if (const void* lf = std::memchr(start, '\n', available)) {
-        const auto len = static_cast<std::size_t>(static_cast<const char*>(lf) - start) + 1;
-        begin += len;
-        // Most lines lie within one read and need no copy.
-        if (assembled.empty()) return Line{{start, len}, true};
-        assembled.append(start, len);
-        return Line{assembled, true};
-      }
-      assembled.append(start, available);
-      begin = end;
+        err = errno;
+        return had + static_cast<std::size_t>(std::max<ssize_t>(n, 0));
+      });
+      if (n < 0) return std::unexpected(os_error(err));
+      at_end_ = n == 0;
     }
   }
+
+  // After the end: the unfinished last line, with its buffer.
+  std::string take_rest() && {
+    buffer_.erase(0, rest_);
+    // Kept until the line ends, so a short line does not hold on to a large buffer meanwhile.
+    if (buffer_.size() < buffer_.capacity() / 4) buffer_.shrink_to_fit();
+    return std::move(buffer_);
+  }
+
+ private:
+  void make_room() {
+    if (buffer_.capacity() - buffer_.size() >= read_size_) return;
+    const std::size_t partial = buffer_.size() - begin_;
+    if (partial + read_size_ <= buffer_.capacity()) {
+      buffer_.erase(0, begin_);
+    } else {
+      std::string larger;
+      larger.reserve(std::max(partial + read_size_, 2 * buffer_.capacity()));
+      larger.append(buffer_, begin_, partial);
+      buffer_.swap(larger);
+    }
+    searched_ -= begin_;
+    begin_ = 0;
+  }
+
+  int fd_;
+  std::string buffer_;
+  std::size_t begin_ = 0;     // where the next line starts
+  std::size_t searched_ = 0;  // no "\n" in [begin_, searched_)
+  std::size_t read_size_;
+  bool at_end_ = false;
+  std::size_t rest_ = 0;  // where the unfinished last line starts, once the end is reached
 };
+
+// Follows a JSON value at the start of the valid UTF-8 `line`, from where the last call stopped, to learn
+// whether it may have ended. Only a value that has ended can read; until then parsing it is wasted work.
+void follow_value(std::string_view line, Unfinished& u) {
+  std::size_t i = u.scanned;
+  if (!u.started) {
+    // White space before it, as the trim takes it away.
+    while (i < line.size()) {
+      std::size_t next = i;
+      const auto c = next_char(line, next);
+      if (!c || !term::is_white_space(*c)) break;
+      i = next;
+    }
+    if (i == line.size()) {
+      u.scanned = i;
+      return;
+    }
+    u.started = true;
+    const char opener = line[i++];
+    if (opener == '"') {
+      u.in_string = true;
+    } else if (opener == '{' || opener == '[') {
+      u.depth = 1;
+    } else {
+      u.ended = true;  // no record, whatever follows; parse_line says why
+    }
+  }
+  for (; i < line.size() && !u.ended; ++i) {
+    const char c = line[i];
+    if (u.in_string) {
+      if (u.escaped) {
+        u.escaped = false;
+      } else if (c == '\\') {
+        u.escaped = true;
+      } else if (c == '"') {
+        u.in_string = false;
+        u.ended = u.depth == 0;
+      }
+    } else if (c == '"') {
+      u.in_string = true;
+    } else if (c == '{' || c == '[') {
+      ++u.depth;
+    } else if (c == '}' || c == ']') {
+      u.ended = --u.depth == 0;
+    }
+  }
+  u.scanned = i;
+}
 
 // The set-up and the loop. Returns the text of a set-up failure, once everything made has been released.
 std::optional<std::string> follow(Sender<SessionEvent> events) {
@@ -230,43 +319,101 @@ bool is_log_path(const fs::path& path) {
   return name.substr(dot + 1) == LOG_EXTENSION;
 }
 
-Result<> tail_file(const fs::path& path, Offsets& offsets, Sender<SessionEvent>& events) {
-  const Fd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (file.fd < 0) return std::unexpected(os_error(errno));
-  std::uint64_t& offset = offsets.try_emplace(path.native(), 0).first->second;
-  if (::lseek(file.fd, static_cast<off_t>(offset), SEEK_SET) < 0) return std::unexpected(os_error(errno));
+namespace {
 
-  LineReader reader(file.fd);
-  for (;;) {
-    auto line = reader.next();
-    if (!line) return std::unexpected(line.error());
-    if (line->bytes.empty()) return {};
-    const std::uint64_t next = offset + line->bytes.size();
-    // A last line without "\n" may still be being written; when it does not read yet, it is read again,
-    // whole, at the next change.
-    if (!is_utf8(line->bytes)) {
-      if (!line->complete) return {};
+// Whatever `path` names now is neither a regular file nor a directory.
+bool is_special(const fs::path& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+}
+
+// The log opened for reading. A FIFO, a device or a socket named like a log is never read: opening does not
+// block (O_NONBLOCK, harmless for a regular file), and what was opened is checked before anything is read. A
+// directory keeps the system's own complaint.
+struct OpenLog {
+  Fd file;
+  struct stat status;
+};
+
+Result<OpenLog> open_log(const fs::path& path) {
+  Fd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (file.fd < 0) {
+    const int err = errno;
+    // A socket cannot be opened at all.
+    if (err == ENXIO && is_special(path)) return std::unexpected(Error{std::string(msg::not_regular), {}});
+    return std::unexpected(os_error(err));
+  }
+  struct stat st {};
+  if (::fstat(file.fd, &st) != 0) return std::unexpected(os_error(errno));
+  if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
+    return std::unexpected(Error{std::string(msg::not_regular), {}});
+  return OpenLog{std::move(file), st};
+}
+
+}  // namespace
+
+Result<> tail_file(const fs::path& path, Offsets& offsets, Sender<SessionEvent>& events) {
+  auto opened = open_log(path);
+  if (!opened) return std::unexpected(opened.error());
+  const auto& [file, st] = *opened;
+  LogState& log = offsets.try_emplace(path.native()).first->second;
+  // What the line so far was read from must still be there; else it is read again.
+  Unfinished line = std::exchange(log.unfinished, {});
+  if (line.device != st.st_dev || line.inode != st.st_ino ||
+      static_cast<std::uint64_t>(st.st_size) < log.offset + line.bytes.size())
+    line = {};
+  if (::lseek(file.fd, static_cast<off_t>(log.offset + line.bytes.size()), SEEK_SET) < 0)
+    return std::unexpected(os_error(errno));
+
+  const auto size = static_cast<std::uint64_t>(st.st_size);
+  const std::uint64_t left = size > log.offset ? size - log.offset : 0;
+  LineReader reader(file.fd, std::move(line.bytes),
+                    static_cast<std::size_t>(std::clamp<std::uint64_t>(left, READ_BUFFER_SIZE, MAX_READ_SIZE)));
+  for (;; line = {}) {
+    auto got = reader.next();
+    if (!got) return std::unexpected(got.error());
+    const std::string_view bytes = got->bytes;
+    if (bytes.empty()) return {};
+    if (!line.not_utf8) {
+      const auto utf8 = check_utf8(bytes, line.checked);
+      line.not_utf8 = utf8 == Utf8Check::Invalid || (utf8 == Utf8Check::Truncated && got->complete);
+      // A last line cut inside a character waits for the rest of it.
+      if (utf8 == Utf8Check::Truncated && !got->complete) break;
+    }
+    if (!got->complete) {
+      // A last line without "\n" may still be being written; until it reads it is kept for the next call.
+      if (line.not_utf8) break;
+      follow_value(bytes, line);
+      if (!line.ended || line.tried) break;
+      line.tried = true;
+    } else if (line.not_utf8) {
       report_parse_error(path, msg::not_utf8);
-      offset = next;
+      log.offset += bytes.size();
       continue;
     }
-    const std::string_view trimmed = trim(line->bytes);
+    const std::string_view trimmed = trim(bytes);
     if (trimmed.empty()) {
-      offset = next;
+      if (!got->complete) break;
+      log.offset += bytes.size();
       continue;
     }
     auto parsed = session_log::parse_line(trimmed);
     if (!parsed) {
-      if (!line->complete) return {};
+      if (!got->complete) break;
       report(msg::unparseable, session_log::display_parse_error(parsed.error()));
-      offset = next;
+      log.offset += bytes.size();
       continue;
     }
     for (auto& event : *parsed) {
       if (events.send(std::move(event))) return {};  // the dashboard is gone; this line stays unread
     }
-    offset = next;
+    log.offset += bytes.size();
   }
+  line.bytes = std::move(reader).take_rest();
+  line.device = st.st_dev;
+  line.inode = st.st_ino;
+  log.unfinished = std::move(line);
+  return {};
 }
 
 void watch_sessions(Sender<SessionEvent> events) {

@@ -1,6 +1,10 @@
 #include "cli/watcher.hpp"
 
 #include <pwd.h>
+#include <sched.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -8,8 +12,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <mutex>
 #include <optional>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +25,7 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
+#include "../src/utf8.hpp"
 #include "fs_support.hpp"
 #include "session_log/parse_line.hpp"
 
@@ -205,6 +214,32 @@ TEST_F(WatchSessionsTest, ReadsOnlyFilesWithTheLogExtension) {
   EXPECT_EQ(stderr_.text(), "");
 }
 
+TEST(CheckUtf8, FindsWhereTheValidTextEndsWhereverItLiesInTheWideSteps) {
+  const std::string ascii(40, 'a');
+  const struct {
+    std::string text;
+    Utf8Check result;
+    std::size_t stops_at;
+  } cases[] = {
+      {ascii, Utf8Check::Valid, 40},
+      {ascii.substr(0, 15) + "\xff" + ascii, Utf8Check::Invalid, 15},
+      {ascii.substr(0, 16) + "\xff" + ascii, Utf8Check::Invalid, 16},
+      {ascii.substr(0, 33) + "\xc0\xaf", Utf8Check::Invalid, 33},           // overlong
+      {ascii + "\xed\xa0\x80", Utf8Check::Invalid, 40},                     // surrogate
+      {ascii + "\xe2\x82", Utf8Check::Truncated, 40},                        // cut by the end
+      {ascii + "\xe2\x82" + "a", Utf8Check::Invalid, 40},                    // cut by another character
+      {ascii.substr(0, 14) + "\U0001F600\u00e9\u4e2d" + ascii, Utf8Check::Valid, 14 + 4 + 2 + 3 + 40},
+      {ascii.substr(0, 20) + "\xf4\x90\x80\x80", Utf8Check::Invalid, 20},  // past U+10FFFF
+      {"\x80", Utf8Check::Invalid, 0},
+      {"\xf5", Utf8Check::Invalid, 0},
+  };
+  for (const auto& c : cases) {
+    std::size_t pos = 0;
+    EXPECT_EQ(check_utf8(c.text, pos), c.result) << ::testing::PrintToString(c.text);
+    EXPECT_EQ(pos, c.stops_at) << ::testing::PrintToString(c.text);
+  }
+}
+
 TEST(IsLogPath, TakesTheExtensionOfTheLastComponent) {
   const struct {
     const char* path;
@@ -223,6 +258,52 @@ TEST_F(WatchSessionsTest, ReportsADirectoryNamedLikeALog) {
   fs::create_directory(projects() / "d.jsonl");
   EXPECT_EQ(stderr_lines(1), fmt::format("parse error for {}: Is a directory (os error 21)\n",
                                          (projects() / "d.jsonl").string()));
+}
+
+// A Unix socket bound at `path`; the name stays after the socket is closed.
+void make_socket(const fs::path& path) {
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  ASSERT_LT(path.native().size(), sizeof addr.sun_path);
+  std::memcpy(addr.sun_path, path.c_str(), path.native().size());
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0) << std::strerror(errno);
+  ::close(fd);
+}
+
+TEST_F(WatchSessionsTest, NeverReadsNorWaitsOnAPathNamedLikeALogThatIsNotARegularFile) {
+  const auto log = projects() / "s.jsonl";
+  append(log, "");
+  start();
+  const struct {
+    const char* name;
+    std::function<void(const fs::path&)> make;
+  } cases[] = {
+      // Opened for reading the usual way, a FIFO without a writer blocks for good.
+      {"fifo.jsonl", [](const fs::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0644), 0); }},
+      // Endless: the whole of it would never fit in memory.
+      {"zero.jsonl", [](const fs::path& p) { fs::create_symlink("/dev/zero", p); }},
+      {"random.jsonl", [](const fs::path& p) { fs::create_symlink("/dev/urandom", p); }},
+      {"null.jsonl", [](const fs::path& p) { fs::create_symlink("/dev/null", p); }},
+      {"socket.jsonl", make_socket},
+  };
+  std::string expected;
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto path = projects() / c.name;
+    c.make(path);
+    expected += fmt::format("parse error for {}: not a regular file\n", path.string());
+    EXPECT_EQ(stderr_lines(++n), expected);
+    // The other logs are still followed.
+    const std::string word = fmt::format("after {}", c.name);
+    append(log, line(word));
+    EXPECT_EQ(texts(1), Texts{word});
+  }
+  EXPECT_EQ(quiet(), Texts{});
+  EXPECT_EQ(stderr_.text(), expected);
+  EXPECT_TRUE(stop());
 }
 
 TEST_F(WatchSessionsTest, ShowsAPathThatIsNotTextSafely) {
@@ -434,7 +515,7 @@ class TailFileTest : public ::testing::Test {
     rx_.emplace(std::move(rx));
   }
   Result<> tail() { return tail_file(log_, offsets_, *tx_); }
-  std::uint64_t offset() { return offsets_.at(log_.native()); }
+  std::uint64_t offset() { return offsets_.at(log_.native()).offset; }
 };
 
 TEST_F(TailFileTest, MovesTheOffsetToTheEndOfWhatWasRead) {
@@ -478,6 +559,97 @@ TEST_F(TailFileTest, LeavesALastLineCutInsideACharacter) {
   EXPECT_EQ(stderr_.text(), "");
 }
 
+TEST_F(TailFileTest, TrimsUnicodeWhiteSpaceFromBothEndsOfALine) {
+  const struct {
+    std::string before, after;
+    bool reads;
+  } cases[] = {
+      {" \t", "\t ", true},
+      {"", "\r", true},
+      {"\r", "\r\r", true},
+      {"\u00a0", "\u00a0", true},                // no-break space
+      {"\u3000\r", "\r\u3000", true},            // ideographic space
+      {"\u2028\u0085", "\u2029\u000b\u000c", true},  // line and paragraph separators, next line, tabs, form feed
+      {"\u200b", "", false},                      // zero width space is not white space
+      {"", "\ufeff", false},                      // nor is the byte order mark
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.before + "|" + c.after));
+    offsets_.clear();
+    fs::remove(log_);
+    StderrCapture err;
+    append(log_, c.before + record("t") + c.after + "\n");
+    ASSERT_TRUE(tail().has_value());
+    EXPECT_EQ(received(), c.reads ? std::vector<std::string>{"t"} : std::vector<std::string>{});
+    EXPECT_EQ(err.text().empty(), c.reads) << err.text();
+    EXPECT_EQ(offset(), fs::file_size(log_));
+  }
+}
+
+TEST_F(TailFileTest, ReadsARecordWrittenInPiecesOnceWhenItEnds) {
+  // Brackets and quotes inside its text, and characters that pieces cut in two.
+  const std::string json_text = R"(a}\"{]\\ [x café 中 😀 \"})";
+  const std::string shown = "a}\"{]\\ [x café 中 😀 \"}";
+  const std::string whole = record(json_text);
+  for (const std::size_t piece : {1uz, 7uz, 64uz, 4093uz}) {
+    SCOPED_TRACE(piece);
+    offsets_.clear();
+    fs::remove(log_);
+    append(log_, "");
+    std::vector<std::string> got;
+    for (std::size_t at = 0; at < whole.size(); at += piece) {
+      append(log_, std::string_view(whole).substr(at, piece));
+      ASSERT_TRUE(tail().has_value());
+      for (auto& t : received()) got.push_back(t);
+      // Nothing before its last byte; all of it at its last.
+      EXPECT_EQ(got.size(), at + piece >= whole.size() ? 1u : 0u) << at;
+      EXPECT_EQ(offset(), at + piece >= whole.size() ? whole.size() : 0u) << at;
+    }
+    EXPECT_EQ(got, std::vector<std::string>{shown});
+    // The rest of its line is a line of its own.
+    append(log_, "\n" + line("next"));
+    ASSERT_TRUE(tail().has_value());
+    EXPECT_EQ(received(), std::vector<std::string>{"next"});
+    EXPECT_EQ(offset(), fs::file_size(log_));
+  }
+  EXPECT_EQ(stderr_.text(), "");
+}
+
+TEST_F(TailFileTest, ReadsAnUnfinishedLineAgainFromTheFileWhenTheFileChangedUnderIt) {
+  const std::string start = R"({"type":"user","junk)";
+  // Another file in its place.
+  append(log_, start);
+  ASSERT_TRUE(tail().has_value());
+  const auto other = dir_.path / "other";
+  append(other, line("fresh"));
+  fs::rename(other, log_);
+  ASSERT_TRUE(tail().has_value());
+  EXPECT_EQ(received(), std::vector<std::string>{"fresh"});
+  // The same file, shorter than what was kept of it, then long again.
+  append(log_, start);
+  ASSERT_TRUE(tail().has_value());
+  fs::resize_file(log_, line("fresh").size());
+  ASSERT_TRUE(tail().has_value());
+  append(log_, line("again"));
+  ASSERT_TRUE(tail().has_value());
+  EXPECT_EQ(received(), std::vector<std::string>{"again"});
+  EXPECT_EQ(offset(), fs::file_size(log_));
+  EXPECT_EQ(stderr_.text(), "");
+}
+
+TEST_F(TailFileTest, ReportsAnUnfinishedLineThatIsNotUtf8OnlyOnceItEnds) {
+  append(log_, "{\"type\":\"user\xff");
+  ASSERT_TRUE(tail().has_value());
+  append(log_, "\"}");
+  ASSERT_TRUE(tail().has_value());
+  EXPECT_EQ(offset(), 0u);
+  EXPECT_EQ(stderr_.text(), "");
+  append(log_, "\n" + line("after"));
+  ASSERT_TRUE(tail().has_value());
+  EXPECT_EQ(received(), std::vector<std::string>{"after"});
+  EXPECT_EQ(stderr_.text(), fmt::format("parse error for {}: stream did not contain valid UTF-8\n", log_.string()));
+}
+
 TEST_F(TailFileTest, ReadsLinesLongerThanItsBuffer) {
   const std::string big(5 * READ_BUFFER_SIZE + 17, 'x');
   append(log_, line(big) + line("small"));
@@ -492,6 +664,14 @@ TEST_F(TailFileTest, StoresNothingPastTheLastLineHandledWhenTheReceiverIsGone) {
   rx_.reset();
   ASSERT_TRUE(tail().has_value());
   EXPECT_EQ(offset(), line("a").size());
+}
+
+TEST_F(TailFileTest, ReadsNothingFromWhatIsNotARegularFileAndMakesNoEntry) {
+  fs::create_symlink("/dev/zero", log_);
+  auto result = tail();
+  ASSERT_FALSE(result.has_value());
+  EXPECT_EQ(result.error().message, "not a regular file");
+  EXPECT_TRUE(offsets_.empty());
 }
 
 TEST_F(TailFileTest, FailsWithTheSystemsErrorAndNoEntryForAMissingFile) {
@@ -521,6 +701,98 @@ uid_t uid_without_entry() {
 
 TEST(HomeDir, IsNoneForAUserWithoutAPasswordEntry) {
   EXPECT_EQ(password_home(uid_without_entry()), std::nullopt);
+}
+
+// Runs `body` in a child process with fd 2 on a pipe; its exit status and everything it wrote there.
+std::pair<int, std::string> in_child(const std::function<int()>& body) {
+  int pipe_fds[2];
+  if (::pipe(pipe_fds) != 0) return {-1, "pipe failed"};
+  const pid_t child = ::fork();
+  if (child < 0) return {-1, "fork failed"};
+  if (child == 0) {
+    ::dup2(pipe_fds[1], 2);
+    ::close(pipe_fds[0]);
+    ::close(pipe_fds[1]);
+    ::_exit(body());
+  }
+  ::close(pipe_fds[1]);
+  std::string text;
+  char buf[256];
+  for (ssize_t n; (n = ::read(pipe_fds[0], buf, sizeof buf)) > 0;)
+    text.append(buf, static_cast<std::size_t>(n));
+  ::close(pipe_fds[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), text};
+}
+
+bool write_file(const char* path, std::string_view text) {
+  const int fd = ::open(path, O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  ::close(fd);
+  return ok;
+}
+
+// Root of a user namespace of its own, where the inotify watch limit can be set low without touching the
+// machine's. False where such namespaces are not allowed.
+bool own_watch_limit(int limit) {
+  if (::unshare(CLONE_NEWUSER) != 0) return false;
+  return write_file("/proc/self/uid_map", "0 0 1") && write_file("/proc/self/setgroups", "deny") &&
+         write_file("/proc/self/gid_map", "0 0 1") &&
+         write_file("/proc/sys/user/max_inotify_watches", std::to_string(limit));
+}
+
+TEST(WatchSessions, ReportsEachFolderThatCannotBeWatchedOnceAndFollowsTheRest) {
+  constexpr int NO_NAMESPACE = 77;
+  TempDir home;
+  const fs::path projects = home.path / ".claude" / "projects";
+  // Twelve folders at start and room for four watches: the tree's top and three of them.
+  for (int i = 0; i < 12; ++i) fs::create_directories(projects / fmt::format("d{:02}", i));
+  const std::string limit_text = "the inotify watch limit is reached; raise fs.inotify.max_user_watches";
+  auto [status, text] = in_child([&] {
+    if (!own_watch_limit(4)) return NO_NAMESPACE;
+    ::setenv("HOME", home.path.c_str(), 1);
+    auto [tx, receiver] = session_log::channel<SessionEvent>();
+    std::optional<Receiver<SessionEvent>> rx(std::move(receiver));
+    std::thread watcher(watch_sessions, std::move(tx));
+    // The next event that is not a Heartbeat, or with `heartbeat` the next Heartbeat.
+    auto next_text = [&rx](bool heartbeat = false) -> std::string {
+      const auto until = std::chrono::steady_clock::now() + DEADLINE;
+      while (std::chrono::steady_clock::now() < until) {
+        auto got = rx->recv_timeout(DEADLINE);
+        auto* e = std::get_if<SessionEvent>(&got);
+        if (e == nullptr) break;
+        if (session_log::is_heartbeat(*e) == heartbeat) return user_text(*e).value_or("heartbeat");
+      }
+      return "nothing";
+    };
+    next_text(true);  // the watches are in place
+    // Made after start: each is one more folder over the limit.
+    fs::create_directory(projects / "new1");
+    fs::create_directory(projects / "new2");
+    append(projects / "s.jsonl", line("beside them"));
+    const std::string first = next_text();
+    append(projects / "s.jsonl", line("and later"));
+    const std::string second = next_text();
+    rx.reset();
+    watcher.join();
+    std::string summary = "read: " + first + ", " + second + "\n";
+    (void)::write(2, summary.data(), summary.size());
+    return 0;
+  });
+  if (status == NO_NAMESPACE) GTEST_SKIP() << "no user namespace of our own with its own inotify watch limit";
+  ASSERT_EQ(status, 0) << text;
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);) lines.push_back(l);
+  ASSERT_EQ(lines.size(), 9u) << text;
+  const std::regex named("notify error: cannot watch " + projects.string() + "/d[0-9]{2}: " + limit_text);
+  for (int i = 0; i < 5; ++i) EXPECT_TRUE(std::regex_match(lines[i], named)) << lines[i];
+  EXPECT_EQ(lines[5], "notify error: 4 more folders could not be watched");
+  EXPECT_EQ(lines[6], fmt::format("notify error: cannot watch {}: {}", (projects / "new1").string(), limit_text));
+  EXPECT_EQ(lines[7], fmt::format("notify error: cannot watch {}: {}", (projects / "new2").string(), limit_text));
+  EXPECT_EQ(lines[8], "read: beside them, and later");
 }
 
 TEST(WatchSessions, EndsWithAWatcherErrorWithoutAHomeDirectory) {

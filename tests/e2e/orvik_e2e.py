@@ -354,6 +354,42 @@ def test_diagnostics_on_stderr(sandbox, tmux, **_):
     check(term.wait_exit() == 0, "status 0", term.screen())
 
 
+def wait_stderr(sandbox, predicate, timeout=5.0):
+    deadline = time.monotonic() + timeout
+    err = sandbox.read("err.txt") or ""
+    while not predicate(err) and time.monotonic() < deadline:
+        time.sleep(0.05)
+        err = sandbox.read("err.txt") or ""
+    return err
+
+
+def test_special_files_named_like_logs(sandbox, tmux, **_):
+    """A FIFO, an endless device and a socket named like logs are reported, never read; q still quits at once."""
+    import socket
+    term = tmux(width=100, height=30)
+    start_dashboard(term)
+    term.wait_text("Waiting for session events…")
+    log = Session(sandbox)
+    log.append(log.user("first", utc_now()))
+    term.wait_text("USER  first")
+    specials = [os.path.join(log.dir, name) for name in ("fifo.jsonl", "zero.jsonl", "random.jsonl", "sock.jsonl")]
+    os.mkfifo(specials[0])
+    os.symlink("/dev/zero", specials[1])
+    os.symlink("/dev/urandom", specials[2])
+    sock = socket.socket(socket.AF_UNIX)
+    sock.bind(specials[3])
+    sock.close()
+    expected = "".join(f"parse error for {path}: not a regular file\n" for path in specials)
+    err = wait_stderr(sandbox, lambda e: e == expected)
+    check(err == expected, f"stderr {err!r}")
+    log.append(log.user("still following", utc_now()))
+    term.wait_text("USER  still following")
+    term.keys("q")
+    quit_at = time.monotonic()
+    check(term.wait_exit(timeout=5) == 0, "status 0", term.screen())
+    check(time.monotonic() - quit_at < 1.0, f"q took {time.monotonic() - quit_at:.2f} s")
+
+
 def test_no_home_directory(sandbox, tmux, **_):
     """Without HOME and without a password entry the watcher reports and ends; the dashboard goes on."""
     if os.geteuid() != 0:

@@ -43,7 +43,9 @@ class FileWatcher {
   ~FileWatcher();  // stops the thread and waits for it, which takes no longer than one poll wake-up
 
   // Watches `root` and every directory below it, now and later. Fails when `root` itself cannot be watched;
-  // a subdirectory that cannot be is reported to the handler as an Error and passed over.
+  // a directory below it that cannot be (now, created or moved in later, or met again after lost
+  // notifications) is reported to the handler as an Error naming it, once, and passed over. One walk names
+  // the first few such directories and counts the rest in one more Error.
   Result<> watch(const std::filesystem::path& root);
 
   struct Impl;
