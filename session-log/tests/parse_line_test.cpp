@@ -241,6 +241,15 @@ TEST(EventsFromRecord, AnUnreadableTimeIsTheCurrentTimeOncePerLine) {
   }
 }
 
+TEST(EventsFromRecord, TimesFarFromTheClockAreKeptAsWritten) {
+  for (const std::string_view time :
+       {"0000-01-01T00:00:00Z", "1600-01-01T00:00:00Z", "2262-04-12T00:00:00Z", "9999-12-31T23:59:59.999999999Z"}) {
+    auto r = record("user", {text("a")});
+    r.timestamp = std::string(time);
+    EXPECT_EQ(events_from_record(std::move(r)).at(0).timestamp, parse_rfc3339(time)) << time;
+  }
+}
+
 TEST(EventsFromRecord, TheSideChainMarkGoesOnEveryEvent) {
   auto r = record("assistant", {thinking("t"), tool_use("a", "Bash"), text("x")});
   r.isSidechain = true;
@@ -367,6 +376,8 @@ TEST(ParseLine, ALineThatDoesNotReadIsOneParseError) {
       {R"({"type":"user","message":{"content":[{"type":"text","text":"a"},{"type":"text"}]}})",
        "missing field `text` at line 1 column 80"},
       {"[]", "invalid length 0, expected struct RawRecord with 8 elements at line 1 column 2"},
+      {R"({"message":{"usage":[1,]}})", "trailing comma at line 1 column 24"},
+      {R"({"message":{"content":[{"type":"text","text":"a"},]}})", "trailing comma at line 1 column 51"},
   };
   for (const auto& c : cases) {
     const auto result = parse_line(c.line);
