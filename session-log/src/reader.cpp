@@ -224,13 +224,21 @@ bool read_raw_message(Reader& r, RawMessage& out) {
   const auto field = [&](std::size_t i) {
     return i == 0 ? read_optional_content_list(r, out.content) : read_optional_usage(r, out.usage);
   };
-  // "id" is kept when it is a string and otherwise passed over like any unlisted key.
+  // "id" is kept when it is a string that decodes and otherwise passed over like any unlisted key:
+  // a lone surrogate in it must not fail a line that would read without it.
   const auto id = [&](std::string_view key, bool& took) {
     if (!is_key(key, "id")) return true;
     took = true;
     if (!take_colon(r)) return false;
     if (peek_ws(r) != '"') return skip_value(r);
-    return read_string(r, out.id.emplace());
+    const std::size_t start = r.pos;
+    std::string_view text;
+    if (read_string_value(r, text, msg::expect_string)) {
+      out.id.emplace(text);
+      return true;
+    }
+    r.pos = start;
+    return skip_value(r);
   };
   return read_struct(
       r, msg::expect_message,
