@@ -349,9 +349,41 @@ bool read_record(Reader& r, RawRecord& out) {
 
 }  // namespace
 
+namespace {
+
+// The reader's buffers outlive one line on each thread: the scratch buffer is as long as the rest of
+// the line, and taking it fresh from the allocator for every line costs more than reading a short one.
+// Buffers grown by an exceptional line are let go rather than kept.
+struct KeptBuffers {
+  static constexpr std::size_t most = std::size_t{1} << 20;
+
+  Reader& r;
+  explicit KeptBuffers(Reader& reader) : r(reader) {
+    r.scratch.swap(kept().scratch);
+    r.open_brackets.swap(kept().open_brackets);
+    r.held.swap(kept().held);
+  }
+  KeptBuffers(const KeptBuffers&) = delete;
+  KeptBuffers& operator=(const KeptBuffers&) = delete;
+  ~KeptBuffers() {
+    r.held.clear();
+    if (r.scratch.capacity() <= most) r.scratch.swap(kept().scratch);
+    if (r.open_brackets.capacity() <= most) r.open_brackets.swap(kept().open_brackets);
+    if (r.held.capacity() <= most / sizeof(HeldEntry)) r.held.swap(kept().held);
+  }
+
+  static Reader& kept() {
+    thread_local Reader buffers;
+    return buffers;
+  }
+};
+
+}  // namespace
+
 std::expected<RawRecord, std::string> read_raw_record(std::string_view line) {
   Reader r;
   r.line = line;
+  const KeptBuffers buffers(r);
   RawRecord record;
   if (!read_record(r, record)) return std::unexpected(failure_message(r));
   if (peek_ws(r) != end_of_line) {
