@@ -32,9 +32,13 @@ inline bool is_key(std::string_view key, const char (&literal)[N]) {
 }
 
 // A member of a content block held between the block's two stages: the field it may fill and its value.
+// A string given to a text field is held as `text`, so that it reaches the block without a JSON value
+// built around it.
 struct HeldEntry {
   std::uint8_t field;
   nlohmann::json value;
+  std::string text;
+  bool is_text = false;
 };
 
 struct Reader {
