@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "events_from_record.hpp"
+#include "reader.hpp"
 #include "session_log/timestamp.hpp"
 
 namespace orvik::session_log {
@@ -171,7 +172,9 @@ std::vector<SessionEvent> events_from_record(RawRecord&& record) {
 std::expected<std::vector<SessionEvent>, ParseError> parse_line(std::string_view line) {
   auto record = read_raw_record(line);
   if (!record) return std::unexpected(ParseError{InvalidField{"line", std::move(record.error())}});
-  return events_from_record(std::move(*record));
+  auto events = events_from_record(std::move(*record));
+  keep_record_texts(*record);  // events_from_record only reads these
+  return events;
 }
 
 }  // namespace orvik::session_log

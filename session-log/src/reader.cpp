@@ -315,13 +315,27 @@ std::size_t record_field_index(std::string_view key) {
   }
 }
 
+// The record's own texts (ids, time) are read into the buffers of an earlier line's, when there are any.
+bool read_record_text(Reader& r, std::optional<std::string>& out, std::string& spare) {
+  bool is_null = false;
+  if (!read_null(r, is_null)) return false;
+  if (is_null) {
+    out.reset();
+    return true;
+  }
+  std::string_view text;
+  if (!read_string_value(r, text, msg::expect_string)) return false;
+  out.emplace(std::move(spare)).assign(text);
+  return true;
+}
+
 bool read_record_field(Reader& r, RawRecord& out, std::size_t i) {
   switch (i) {
-    case 0: return read_optional_string(r, out.type);
-    case 1: return read_optional_string(r, out.uuid);
-    case 2: return read_optional_string(r, out.parentUuid);
-    case 3: return read_optional_string(r, out.timestamp);
-    case 4: return read_optional_string(r, out.sessionId);
+    case 0: return read_record_text(r, out.type, r.spare_texts[0]);
+    case 1: return read_record_text(r, out.uuid, r.spare_texts[1]);
+    case 2: return read_record_text(r, out.parentUuid, r.spare_texts[2]);
+    case 3: return read_record_text(r, out.timestamp, r.spare_texts[3]);
+    case 4: return read_record_text(r, out.sessionId, r.spare_texts[4]);
     case 5: return read_flag(r, out.isSidechain);
     case 6: return read_optional_message(r, out.message);
     default: return read_optional_tool_use_result(r, out.toolUseResult);
@@ -347,10 +361,6 @@ bool read_record(Reader& r, RawRecord& out) {
       });
 }
 
-}  // namespace
-
-namespace {
-
 // The reader's buffers outlive one line on each thread: the scratch buffer is as long as the rest of
 // the line, and taking it fresh from the allocator for every line costs more than reading a short one.
 // Buffers grown by an exceptional line are let go rather than kept.
@@ -362,6 +372,7 @@ struct KeptBuffers {
     r.scratch.swap(kept().scratch);
     r.open_brackets.swap(kept().open_brackets);
     r.held.swap(kept().held);
+    r.spare_texts.swap(kept().spare_texts);
   }
   KeptBuffers(const KeptBuffers&) = delete;
   KeptBuffers& operator=(const KeptBuffers&) = delete;
@@ -370,6 +381,7 @@ struct KeptBuffers {
     if (r.scratch.capacity() <= most) r.scratch.swap(kept().scratch);
     if (r.open_brackets.capacity() <= most) r.open_brackets.swap(kept().open_brackets);
     if (r.held.capacity() <= most / sizeof(HeldEntry)) r.held.swap(kept().held);
+    r.spare_texts.swap(kept().spare_texts);
   }
 
   static Reader& kept() {
@@ -379,6 +391,17 @@ struct KeptBuffers {
 };
 
 }  // namespace
+
+void keep_record_texts(RawRecord& record) {
+  constexpr std::size_t most = 256;  // ids and times are short; anything longer is not worth keeping
+  std::optional<std::string>* const texts[] = {&record.type, &record.uuid, &record.parentUuid, &record.timestamp,
+                                               &record.sessionId};
+  auto& spare = KeptBuffers::kept().spare_texts;
+  for (std::size_t i = 0; i < spare.size(); ++i) {
+    auto& text = *texts[i];
+    if (text && text->capacity() > spare[i].capacity() && text->capacity() <= most) spare[i] = std::move(*text);
+  }
+}
 
 std::expected<RawRecord, std::string> read_raw_record(std::string_view line) {
   Reader r;
