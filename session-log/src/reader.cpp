@@ -361,32 +361,34 @@ bool read_record(Reader& r, RawRecord& out) {
       });
 }
 
-// The reader's buffers outlive one line on each thread: the scratch buffer is as long as the rest of
-// the line, and taking it fresh from the allocator for every line costs more than reading a short one.
-// Buffers grown by an exceptional line are let go rather than kept.
-struct KeptBuffers {
+// One reader per thread, its buffers kept from line to line: the scratch buffer is as long as the rest
+// of the line, and taking it fresh from the allocator for every line costs more than reading a short one.
+Reader& thread_reader() {
+  thread_local Reader reader;
+  return reader;
+}
+
+// Readies the thread's reader for a line; at its end lets go of what the line's values hold, and of
+// buffers that an exceptional line has grown.
+struct LineReader {
   static constexpr std::size_t most = std::size_t{1} << 20;
 
-  Reader& r;
-  explicit KeptBuffers(Reader& reader) : r(reader) {
-    r.scratch.swap(kept().scratch);
-    r.open_brackets.swap(kept().open_brackets);
-    r.held.swap(kept().held);
-    r.spare_texts.swap(kept().spare_texts);
+  Reader& r = thread_reader();
+  explicit LineReader(std::string_view line) {
+    r.line = line;
+    r.pos = 0;
+    r.budget = 128;
+    r.placed = false;
+    r.error_index = 0;
   }
-  KeptBuffers(const KeptBuffers&) = delete;
-  KeptBuffers& operator=(const KeptBuffers&) = delete;
-  ~KeptBuffers() {
+  LineReader(const LineReader&) = delete;
+  LineReader& operator=(const LineReader&) = delete;
+  ~LineReader() {
+    r.line = {};
     r.held.clear();
-    if (r.scratch.capacity() <= most) r.scratch.swap(kept().scratch);
-    if (r.open_brackets.capacity() <= most) r.open_brackets.swap(kept().open_brackets);
-    if (r.held.capacity() <= most / sizeof(HeldEntry)) r.held.swap(kept().held);
-    r.spare_texts.swap(kept().spare_texts);
-  }
-
-  static Reader& kept() {
-    thread_local Reader buffers;
-    return buffers;
+    if (r.scratch.capacity() > most) std::string().swap(r.scratch);
+    if (r.open_brackets.capacity() > most) std::string().swap(r.open_brackets);
+    if (r.held.capacity() > most / sizeof(HeldEntry)) std::vector<HeldEntry>().swap(r.held);
   }
 };
 
@@ -396,7 +398,7 @@ void keep_record_texts(RawRecord& record) {
   constexpr std::size_t most = 256;  // ids and times are short; anything longer is not worth keeping
   std::optional<std::string>* const texts[] = {&record.type, &record.uuid, &record.parentUuid, &record.timestamp,
                                                &record.sessionId};
-  auto& spare = KeptBuffers::kept().spare_texts;
+  auto& spare = thread_reader().spare_texts;
   for (std::size_t i = 0; i < spare.size(); ++i) {
     auto& text = *texts[i];
     if (text && text->capacity() > spare[i].capacity() && text->capacity() <= most) spare[i] = std::move(*text);
@@ -404,9 +406,8 @@ void keep_record_texts(RawRecord& record) {
 }
 
 std::expected<RawRecord, std::string> read_raw_record(std::string_view line) {
-  Reader r;
-  r.line = line;
-  const KeptBuffers buffers(r);
+  const LineReader reader(line);
+  Reader& r = reader.r;
   RawRecord record;
   if (!read_record(r, record)) return std::unexpected(failure_message(r));
   if (peek_ws(r) != end_of_line) {
