@@ -1,5 +1,7 @@
 #include "session_log/json_text.hpp"
 
+#include <cmath>
+
 #include <fmt/format.h>
 #include <utf8proc.h>
 
@@ -49,6 +51,11 @@ void write_string(std::string& out, const std::string& text) {
 }
 
 void write_float(std::string& out, double v) {
+  // JSON has no NaN or infinity; only a value built by hand can hold one.
+  if (!std::isfinite(v)) {
+    out += "null";
+    return;
+  }
   // The shortest form of the messages, but with no plus sign in the exponent.
   for (const char c : format_double(v))
     if (c != '+') out.push_back(c);

@@ -2,9 +2,11 @@
 
 #include "session_log/json_text.hpp"
 
+#include <algorithm>
 #include <utility>
 
 #include "events_from_record.hpp"
+#include "reader.hpp"
 #include "session_log/timestamp.hpp"
 
 namespace orvik::session_log {
@@ -68,15 +70,21 @@ std::optional<ToolUseResultInfo> tool_run_details(std::optional<RawToolUseResult
 
 void user_events(RawRecord&& record, const LineValues& line, std::vector<SessionEvent>& out) {
   if (!record.message->content) return;
-  out.reserve(record.message->content->size());
-  const auto details = tool_run_details(std::move(record.toolUseResult));
-  for (auto& block : *record.message->content) {
+  auto& blocks = *record.message->content;
+  out.reserve(blocks.size());
+  auto details = tool_run_details(std::move(record.toolUseResult));
+  // Each tool result gets its own copy of the details; the last one takes them over.
+  std::size_t results_left = static_cast<std::size_t>(std::count_if(blocks.begin(), blocks.end(), [](const auto& b) {
+    return std::holds_alternative<RawContent::ToolResult>(b.value);
+  }));
+  for (auto& block : blocks) {
     std::visit(overloaded{
                    [&](RawContent::Text& text) { out.push_back(line.record_event(User{std::move(text.text)})); },
                    [&](RawContent::ToolResult& result) {
+                     auto own = --results_left == 0 ? std::move(details) : details;
                      out.push_back(line.child_event(ToolResult{std::move(result.tool_use_id),
                                                                tool_result_text(std::move(result.content)),
-                                                               details, result.is_error.value_or(false)}));
+                                                               std::move(own), result.is_error.value_or(false)}));
                    },
                    [](RawContent::ToolUse&) {},
                    [](RawContent::Thinking&) {},
@@ -164,7 +172,9 @@ std::vector<SessionEvent> events_from_record(RawRecord&& record) {
 std::expected<std::vector<SessionEvent>, ParseError> parse_line(std::string_view line) {
   auto record = read_raw_record(line);
   if (!record) return std::unexpected(ParseError{InvalidField{"line", std::move(record.error())}});
-  return events_from_record(std::move(*record));
+  auto events = events_from_record(std::move(*record));
+  keep_record_texts(*record);  // events_from_record only reads these
+  return events;
 }
 
 }  // namespace orvik::session_log

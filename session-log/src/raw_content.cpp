@@ -4,6 +4,9 @@
 // the position of the content list around the block.
 
 #include <array>
+#include <optional>
+#include <string>
+#include <type_traits>
 #include <vector>
 
 #include <fmt/format.h>
@@ -34,6 +37,9 @@ Field field_of(std::string_view key) {
     default: return Field::none;
   }
 }
+
+// The fields that hold a text rather than a JSON value.
+bool is_text_field(Field f) { return f != Field::input && f != Field::content && f != Field::is_error; }
 
 struct Slot {
   Field field;
@@ -112,14 +118,26 @@ bool take(Reader&, json& v, json& out) {
   return true;
 }
 
-bool set_field(Reader& r, RawContent::Text& b, std::size_t, json& v) { return take(r, v, b.text); }
-bool set_field(Reader& r, RawContent::ToolUse& b, std::size_t i, json& v) {
+// A held entry: its text goes to the field as it is, anything else by the rules of JSON values.
+template <class Out>
+bool take(Reader& r, HeldEntry& e, Out& out) {
+  if (!e.is_text) return take(r, e.value, out);
+  if constexpr (std::is_same_v<Out, std::optional<bool>>) {
+    return fail_unplaced(r, fmt::format(fmt::runtime(msg::invalid_type), found_string(e.text), msg::expect_boolean));
+  } else {
+    out = std::move(e.text);
+    return true;
+  }
+}
+
+bool set_field(Reader& r, RawContent::Text& b, std::size_t, auto& v) { return take(r, v, b.text); }
+bool set_field(Reader& r, RawContent::ToolUse& b, std::size_t i, auto& v) {
   return i == 0 ? take(r, v, b.id) : i == 1 ? take(r, v, b.name) : take(r, v, b.input);
 }
-bool set_field(Reader& r, RawContent::ToolResult& b, std::size_t i, json& v) {
+bool set_field(Reader& r, RawContent::ToolResult& b, std::size_t i, auto& v) {
   return i == 0 ? take(r, v, b.tool_use_id) : i == 1 ? take(r, v, b.content) : take(r, v, b.is_error);
 }
-bool set_field(Reader& r, RawContent::Thinking& b, std::size_t i, json& v) {
+bool set_field(Reader& r, RawContent::Thinking& b, std::size_t i, auto& v) {
   return i == 0 ? take(r, v, b.thinking) : take(r, v, b.signature);
 }
 
@@ -133,7 +151,7 @@ bool object_stage(Reader& r, const std::array<Slot, N>& slots, RawContent& out) 
       if (slots[i].field != static_cast<Field>(e.field)) continue;
       if (seen[i]) return fail_unplaced(r, fmt::format(fmt::runtime(msg::duplicate_field), slots[i].name));
       seen[i] = true;
-      if (!set_field(r, block, i, e.value)) return false;
+      if (!set_field(r, block, i, e)) return false;
     }
   }
   for (std::size_t i = 0; i < N; ++i)
@@ -217,7 +235,16 @@ bool read_object_block(Reader& r, RawContent& out) {
     }
     // Before the tag every field name may matter; after it only the variant's own.
     if (field != Field::none && (!tagged || takes(tag, field))) {
-      ok = read_json_value(r, r.held.emplace_back(HeldEntry{static_cast<std::uint8_t>(field), json()}).value);
+      HeldEntry& entry = r.held.emplace_back(HeldEntry{static_cast<std::uint8_t>(field), json(), {}, false});
+      if (is_text_field(field) && peek_ws(r) == '"') {
+        ++r.pos;
+        std::string_view text;
+        ok = read_string_body(r, text);
+        entry.text.assign(text);
+        entry.is_text = true;
+      } else {
+        ok = read_json_value(r, entry.value);
+      }
     } else {
       ok = check_json_value(r);
     }

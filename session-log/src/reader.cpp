@@ -224,13 +224,21 @@ bool read_raw_message(Reader& r, RawMessage& out) {
   const auto field = [&](std::size_t i) {
     return i == 0 ? read_optional_content_list(r, out.content) : read_optional_usage(r, out.usage);
   };
-  // "id" is kept when it is a string and otherwise passed over like any unlisted key.
+  // "id" is kept when it is a string that decodes and otherwise passed over like any unlisted key:
+  // a lone surrogate in it must not fail a line that would read without it.
   const auto id = [&](std::string_view key, bool& took) {
     if (!is_key(key, "id")) return true;
     took = true;
     if (!take_colon(r)) return false;
     if (peek_ws(r) != '"') return skip_value(r);
-    return read_string(r, out.id.emplace());
+    const std::size_t start = r.pos;
+    std::string_view text;
+    if (read_string_value(r, text, msg::expect_string)) {
+      out.id.emplace(text);
+      return true;
+    }
+    r.pos = start;
+    return skip_value(r);
   };
   return read_struct(
       r, msg::expect_message,
@@ -307,13 +315,27 @@ std::size_t record_field_index(std::string_view key) {
   }
 }
 
+// The record's own texts (ids, time) are read into the buffers of an earlier line's, when there are any.
+bool read_record_text(Reader& r, std::optional<std::string>& out, std::string& spare) {
+  bool is_null = false;
+  if (!read_null(r, is_null)) return false;
+  if (is_null) {
+    out.reset();
+    return true;
+  }
+  std::string_view text;
+  if (!read_string_value(r, text, msg::expect_string)) return false;
+  out.emplace(std::move(spare)).assign(text);
+  return true;
+}
+
 bool read_record_field(Reader& r, RawRecord& out, std::size_t i) {
   switch (i) {
-    case 0: return read_optional_string(r, out.type);
-    case 1: return read_optional_string(r, out.uuid);
-    case 2: return read_optional_string(r, out.parentUuid);
-    case 3: return read_optional_string(r, out.timestamp);
-    case 4: return read_optional_string(r, out.sessionId);
+    case 0: return read_record_text(r, out.type, r.spare_texts[0]);
+    case 1: return read_record_text(r, out.uuid, r.spare_texts[1]);
+    case 2: return read_record_text(r, out.parentUuid, r.spare_texts[2]);
+    case 3: return read_record_text(r, out.timestamp, r.spare_texts[3]);
+    case 4: return read_record_text(r, out.sessionId, r.spare_texts[4]);
     case 5: return read_flag(r, out.isSidechain);
     case 6: return read_optional_message(r, out.message);
     default: return read_optional_tool_use_result(r, out.toolUseResult);
@@ -339,11 +361,53 @@ bool read_record(Reader& r, RawRecord& out) {
       });
 }
 
+// One reader per thread, its buffers kept from line to line: the scratch buffer is as long as the rest
+// of the line, and taking it fresh from the allocator for every line costs more than reading a short one.
+Reader& thread_reader() {
+  thread_local Reader reader;
+  return reader;
+}
+
+// Readies the thread's reader for a line; at its end lets go of what the line's values hold, and of
+// buffers that an exceptional line has grown.
+struct LineReader {
+  static constexpr std::size_t most = std::size_t{1} << 20;
+
+  Reader& r = thread_reader();
+  explicit LineReader(std::string_view line) {
+    r.line = line;
+    r.pos = 0;
+    r.budget = 128;
+    r.placed = false;
+    r.error_index = 0;
+  }
+  LineReader(const LineReader&) = delete;
+  LineReader& operator=(const LineReader&) = delete;
+  ~LineReader() {
+    r.line = {};
+    r.held.clear();
+    if (r.scratch.capacity() > most) std::string().swap(r.scratch);
+    if (r.open_brackets.capacity() > most) std::string().swap(r.open_brackets);
+    if (r.held.capacity() > most / sizeof(HeldEntry)) std::vector<HeldEntry>().swap(r.held);
+  }
+};
+
 }  // namespace
 
+void keep_record_texts(RawRecord& record) {
+  constexpr std::size_t most = 256;  // ids and times are short; anything longer is not worth keeping
+  std::optional<std::string>* const texts[] = {&record.type, &record.uuid, &record.parentUuid, &record.timestamp,
+                                               &record.sessionId};
+  auto& spare = thread_reader().spare_texts;
+  for (std::size_t i = 0; i < spare.size(); ++i) {
+    auto& text = *texts[i];
+    if (text && text->capacity() > spare[i].capacity() && text->capacity() <= most) spare[i] = std::move(*text);
+  }
+}
+
 std::expected<RawRecord, std::string> read_raw_record(std::string_view line) {
-  Reader r;
-  r.line = line;
+  const LineReader reader(line);
+  Reader& r = reader.r;
   RawRecord record;
   if (!read_record(r, record)) return std::unexpected(failure_message(r));
   if (peek_ws(r) != end_of_line) {

@@ -4,6 +4,7 @@
 // Every read_* takes the same Reader, reads forward and never looks back; a false return means the
 // first failure is recorded in the Reader and the caller passes it outward unchanged.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -32,9 +33,13 @@ inline bool is_key(std::string_view key, const char (&literal)[N]) {
 }
 
 // A member of a content block held between the block's two stages: the field it may fill and its value.
+// A string given to a text field is held as `text`, so that it reaches the block without a JSON value
+// built around it.
 struct HeldEntry {
   std::uint8_t field;
   nlohmann::json value;
+  std::string text;
+  bool is_text = false;
 };
 
 struct Reader {
@@ -44,6 +49,7 @@ struct Reader {
   std::string scratch;         // decoded text of the last string that had escapes
   std::string open_brackets;   // the skipper's own stack
   std::vector<HeldEntry> held;  // the block being read; blocks do not nest
+  std::array<std::string, 5> spare_texts;  // buffers for the record's type, ids and time
 
   // The first failure. `placed` is false while it still waits for the position of the
   // container that closes around it.
@@ -176,5 +182,9 @@ std::string found_json(const nlohmann::json& v);
 
 // One content block of a message's content list.
 bool read_raw_content(Reader& r, RawContent& out);
+
+// Hands the buffers of a record's type, ids and time to this thread's next read_raw_record, once the
+// record has been used: the texts are left empty or unchanged.
+void keep_record_texts(RawRecord& record);
 
 }  // namespace orvik::session_log

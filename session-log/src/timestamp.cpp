@@ -100,15 +100,7 @@ std::optional<Timestamp> parse_rfc3339(std::string_view text) {
   // more, so it lands on the instant of the following second: 23:59:60.5 is 00:00:00.5 the next day.
   const std::int64_t seconds = std::chrono::sys_days{date}.time_since_epoch().count() * std::int64_t{86400} +
                                *hour * 3600 + *minute * 60 + *second - *offset;
-  // Before 1970 the fraction is borrowed from the next whole second, so the last representable
-  // second at either end still fits.
-  const bool borrow = seconds < 0 && nanos > 0;
-  std::int64_t total = 0;
-  if (__builtin_mul_overflow(seconds + borrow, std::int64_t{1'000'000'000}, &total) ||
-      __builtin_add_overflow(total, nanos - (borrow ? 1'000'000'000 : 0), &total)) {
-    return std::nullopt;
-  }
-  return Timestamp{std::chrono::nanoseconds{total}};
+  return Timestamp{std::chrono::seconds{seconds}} + std::chrono::nanoseconds{nanos};
 }
 
 }  // namespace orvik::session_log

@@ -65,5 +65,39 @@ TEST(Channel, CarriesValuesInOrderAcrossThreads) {
   EXPECT_TRUE(std::holds_alternative<Disconnected>(rx.recv_timeout(std::chrono::milliseconds(1))));
 }
 
+// Values that own memory, across many segments: whatever is still queued when an end goes is freed once.
+TEST(Channel, FreesWhatIsLeftWhicheverEndGoesFirst) {
+  const auto value = [](int i) { return std::string(40, 'a') + std::to_string(i); };
+  for (const bool receiver_first : {true, false}) {
+    auto [tx, rx] = channel<std::string>();
+    for (int i = 0; i < 2000; ++i) ASSERT_FALSE(tx.send(value(i)));
+    for (int i = 0; i < 700; ++i) ASSERT_EQ(rx.try_recv(), value(i));
+    for (int i = 2000; i < 2600; ++i) ASSERT_FALSE(tx.send(value(i)));  // into segments handed back
+    for (int i = 700; i < 1500; ++i) ASSERT_EQ(rx.try_recv(), value(i));
+    if (receiver_first) {
+      { auto gone = std::move(rx); }
+      EXPECT_EQ(tx.send(value(-1)), value(-1));
+    } else {
+      { auto gone = std::move(tx); }
+      EXPECT_EQ(std::get<std::string>(rx.recv_timeout(std::chrono::milliseconds(1))), value(1500));
+    }
+  }
+}
+
+// A receiver asleep in recv_timeout is woken by a value and by the sender's going, not by its timeout.
+TEST(Channel, RecvTimeoutWakesForAValueAndForTheSendersEnd) {
+  auto [tx, rx] = channel<int>();
+  std::thread sender([tx = std::move(tx)]() mutable {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    tx.send(1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  });
+  const auto first = rx.recv_timeout(std::chrono::minutes(5));
+  ASSERT_TRUE(std::holds_alternative<int>(first));
+  EXPECT_EQ(std::get<int>(first), 1);
+  EXPECT_TRUE(std::holds_alternative<Disconnected>(rx.recv_timeout(std::chrono::minutes(5))));
+  sender.join();
+}
+
 }  // namespace
 }  // namespace orvik::session_log

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace orvik::session_log {
 namespace {
 
@@ -28,6 +30,7 @@ TEST(CompactJson, WritesValuesTheWayTheLogsWriteThem) {
       {json("a\xff\xc3"), "\"a\xEF\xBF\xBD\xEF\xBF\xBD\""},
       {json::parse(R"({"b":1,"a":[1,2.5,{"Z":null,"a":"x"}],"":{}})"), R"({"":{},"a":[1,2.5,{"Z":null,"a":"x"}],"b":1})"},
       {json::array(), "[]"},
+      {json::array({std::nan(""), HUGE_VAL, -HUGE_VAL}), "[null,null,null]"},
   };
   for (const auto& c : cases) EXPECT_EQ(compact_json(c.value), c.text) << c.value.dump();
 }

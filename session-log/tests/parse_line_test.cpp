@@ -4,6 +4,8 @@
 
 #include <set>
 
+#include <fmt/format.h>
+
 #include "../src/events_from_record.hpp"
 #include "session_log/timestamp.hpp"
 
@@ -241,6 +243,15 @@ TEST(EventsFromRecord, AnUnreadableTimeIsTheCurrentTimeOncePerLine) {
   }
 }
 
+TEST(EventsFromRecord, TimesFarFromTheClockAreKeptAsWritten) {
+  for (const std::string_view time :
+       {"0000-01-01T00:00:00Z", "1600-01-01T00:00:00Z", "2262-04-12T00:00:00Z", "9999-12-31T23:59:59.999999999Z"}) {
+    auto r = record("user", {text("a")});
+    r.timestamp = std::string(time);
+    EXPECT_EQ(events_from_record(std::move(r)).at(0).timestamp, parse_rfc3339(time)) << time;
+  }
+}
+
 TEST(EventsFromRecord, TheSideChainMarkGoesOnEveryEvent) {
   auto r = record("assistant", {thinking("t"), tool_use("a", "Bash"), text("x")});
   r.isSidechain = true;
@@ -367,6 +378,8 @@ TEST(ParseLine, ALineThatDoesNotReadIsOneParseError) {
       {R"({"type":"user","message":{"content":[{"type":"text","text":"a"},{"type":"text"}]}})",
        "missing field `text` at line 1 column 80"},
       {"[]", "invalid length 0, expected struct RawRecord with 8 elements at line 1 column 2"},
+      {R"({"message":{"usage":[1,]}})", "trailing comma at line 1 column 24"},
+      {R"({"message":{"content":[{"type":"text","text":"a"},]}})", "trailing comma at line 1 column 51"},
   };
   for (const auto& c : cases) {
     const auto result = parse_line(c.line);
@@ -385,6 +398,28 @@ TEST(ParseLine, OtherRecordsThatReadGiveNoEvents) {
     ASSERT_TRUE(result) << line;
     EXPECT_TRUE(result->empty()) << line;
   }
+}
+
+// The reader reuses the buffers of one line's ids and time for the next: nothing of one line may reach another.
+TEST(ParseLine, EachLineHasItsOwnIdsAndTime) {
+  const std::string full = fmt::format(
+      R"({{"type":"user","uuid":"{}","parentUuid":"{}","sessionId":"{}","timestamp":"2025-09-14T10:00:00.250+02:00",)"
+      R"("message":{{"content":"a"}}}})",
+      record_text, parent_text, session_text);
+  const auto first = parse_line(full);
+  ASSERT_TRUE(first);
+  expect_ids_and_parents(*first, session_id, record_id, parent_id);
+  EXPECT_EQ(first->at(0).timestamp, written);
+  const auto before = now_utc();
+  const auto bare = parse_line(R"({"type":"user","uuid":"1AF7FC5E845544149CCD011D40F70B2A","message":{"content":"b"}})");
+  ASSERT_TRUE(bare);
+  EXPECT_EQ(bare->at(0).id, record_id);
+  EXPECT_NE(bare->at(0).session_id, session_id);
+  EXPECT_EQ(bare->at(0).parent_id, std::nullopt);
+  EXPECT_GE(bare->at(0).timestamp, before);
+  const auto again = parse_line(full);
+  ASSERT_TRUE(again);
+  expect_ids_and_parents(*again, session_id, record_id, parent_id);
 }
 
 TEST(ParseLine, ReadingALineTwiceKeepsTheRecordIdsAndDrawsNewOnes) {

@@ -237,6 +237,9 @@ TEST(Reader, KeepsTheMessageIdOnlyWhenItIsAString) {
       {R"({"message":{"id":"a","id":"b"}})", "b"},
       {R"({"message":{"id":"a","id":null}})", "a"},
       {R"({"message":[null,null]})", std::nullopt},
+      // Text that does not decode is passed over too, and never fails the line.
+      {R"({"type":"assistant","sessionId":"s","message":{"id":"\ud800","content":[],"usage":{}}})", std::nullopt},
+      {R"({"message":{"id":"a","id":"x\udc00"}})", "a"},
   };
   for (const auto& c : cases) {
     const auto record = read_raw_record(c.line);

@@ -1,6 +1,7 @@
 #include "session_store/store.hpp"
 
 #include <chrono>
+#include <limits>
 
 namespace orvik::session_store {
 namespace {
@@ -22,10 +23,12 @@ TokenUsage minus(TokenUsage a, TokenUsage b) {
 
 std::uint64_t elapsed_ms(Timestamp start, Timestamp end) {
   if (end <= start) return 0;
-  // Unsigned, so instants at the two ends of the range cannot overflow the difference.
-  const auto ns = static_cast<std::uint64_t>(end.time_since_epoch().count()) -
-                  static_cast<std::uint64_t>(start.time_since_epoch().count());
-  return ns / 1'000'000;
+  // Unsigned and as wide as the count, so instants at the two ends of the range cannot overflow the difference.
+  __extension__ using Wide = unsigned __int128;
+  const Wide ms = (static_cast<Wide>(end.time_since_epoch().count()) -
+                   static_cast<Wide>(start.time_since_epoch().count())) / 1'000'000;
+  constexpr auto most = std::numeric_limits<std::uint64_t>::max();
+  return ms > most ? most : static_cast<std::uint64_t>(ms);
 }
 
 void Session::apply(const SessionEvent& event) {

@@ -49,6 +49,12 @@ TEST(ElapsedMs, TruncatesTowardZeroAndFloorsAtZero) {
   const Timestamp lowest{std::chrono::nanoseconds::min()}, highest{std::chrono::nanoseconds::max()};
   EXPECT_EQ(elapsed_ms(lowest, highest), std::numeric_limits<std::uint64_t>::max() / 1'000'000);
   EXPECT_EQ(elapsed_ms(highest, lowest), 0u);
+  // From 0000-01-01 and from 1600-01-01 to 9999-12-31T23:59:59.999999999, beyond a nanosecond count's span.
+  const Timestamp year_0 = Timestamp{} - 62167219200s, year_1600 = Timestamp{} - 11676096000s;
+  const Timestamp last = Timestamp{} + 253402300799s + 999999999ns;
+  EXPECT_EQ(elapsed_ms(year_0, last), 315569519999999u);
+  EXPECT_EQ(elapsed_ms(year_1600, last), 265078396799999u);
+  EXPECT_EQ(elapsed_ms(last, year_0), 0u);
 }
 
 TEST(SessionStore, EmptyStoreHasNoLatest) {

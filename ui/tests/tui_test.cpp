@@ -152,6 +152,10 @@ TEST(EventRow, TimeIsUtcWhateverTheZone) {
   const Timestamp at = std::chrono::sys_days{std::chrono::year{2025} / 1 / 1} + 10h - 2h;
   EXPECT_EQ(event_row(event_of(User{"x"}, Uuid::nil(), false, at), 10).spans[0].content, "08:00:00 ");
   EXPECT_EQ(event_row(event_of(User{"x"}, Uuid::nil(), false, at - 8h - 1s), 10).spans[0].content, "23:59:59 ");
+  // 0000-01-01T00:00:01 and 9999-12-31T23:59:59.999999999, far outside a nanosecond count's span.
+  const Timestamp first = Timestamp{} - 62167219200s + 1s, last = Timestamp{} + 253402300799s + 999999999ns;
+  EXPECT_EQ(event_row(event_of(User{"x"}, Uuid::nil(), false, first), 10).spans[0].content, "00:00:01 ");
+  EXPECT_EQ(event_row(event_of(User{"x"}, Uuid::nil(), false, last), 10).spans[0].content, "23:59:59 ");
   if (old)
     ::setenv("TZ", saved.c_str(), 1);
   else

@@ -1,10 +1,14 @@
 #pragma once
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <deque>
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <utility>
 #include <variant>
@@ -13,14 +17,100 @@ namespace orvik::session_log {
 
 // An unbounded channel with one sending end and one receiving end. Dropping either end closes it.
 namespace detail {
+
+// Values travel in segments of slots: the sender fills the last segment, the receiver empties the
+// first, and neither takes a lock. An emptied segment is handed back to the sender for reuse, so a
+// steady stream allocates nothing and keeps writing to memory that is already mapped.
+template <class T>
+struct Segment {
+  static constexpr std::size_t capacity = std::max<std::size_t>(8, 8192 / sizeof(T));
+
+  Segment* next = nullptr;
+  alignas(T) unsigned char storage[capacity * sizeof(T)];
+
+  void* raw(std::size_t i) { return storage + i * sizeof(T); }
+  T* slot(std::size_t i) { return std::launder(static_cast<T*>(raw(i))); }
+};
+
 template <class T>
 struct ChannelState {
+  using Seg = Segment<T>;
+
+  ChannelState() : tail(new Seg), head(tail) {}
+  ChannelState(const ChannelState&) = delete;
+  ChannelState& operator=(const ChannelState&) = delete;
+  // Both ends are gone: whatever is still queued goes with the channel.
+  ~ChannelState() {
+    while (pop()) {
+    }
+    delete head;
+    delete spare.load(std::memory_order_acquire);
+  }
+
+  // Sender only. Every value pushed is published by `sent`; the receiver reads no further.
+  void push(T&& value) {
+    if (tail_index == Seg::capacity) {
+      Seg* fresh = spare.exchange(nullptr, std::memory_order_acquire);
+      if (fresh == nullptr) {
+        fresh = new Seg;
+      } else {
+        fresh->next = nullptr;
+      }
+      tail->next = fresh;
+      tail = fresh;
+      tail_index = 0;
+    }
+    ::new (tail->raw(tail_index++)) T(std::move(value));
+    // A full barrier, so that a receiver about to wait sees the value or is seen waiting.
+    sent.fetch_add(1, std::memory_order_seq_cst);
+    if (waiting.load(std::memory_order_seq_cst)) wake();
+  }
+
+  // Receiver only.
+  std::optional<T> pop() {
+    if (received == known_sent) {
+      known_sent = sent.load(std::memory_order_acquire);
+      if (received == known_sent) return std::nullopt;
+    }
+    if (head_index == Seg::capacity) {
+      Seg* done = head;
+      head = head->next;
+      head_index = 0;
+      delete spare.exchange(done, std::memory_order_acq_rel);
+    }
+    T* slot = head->slot(head_index++);
+    std::optional<T> value(std::move(*slot));
+    slot->~T();
+    ++received;
+    return value;
+  }
+
+  bool has_value() { return received != sent.load(std::memory_order_seq_cst); }
+
+  void wake() {
+    { std::lock_guard lock(mutex); }
+    ready.notify_all();
+  }
+
+  // Sender side.
+  alignas(64) Seg* tail;
+  std::size_t tail_index = 0;
+  // Receiver side.
+  alignas(64) Seg* head;
+  std::size_t head_index = 0;
+  std::uint64_t received = 0;
+  std::uint64_t known_sent = 0;
+  // Shared.
+  alignas(64) std::atomic<std::uint64_t> sent{0};
+  std::atomic<Seg*> spare{nullptr};
+  std::atomic<bool> sender_alive{true};
+  std::atomic<bool> receiver_alive{true};
+  // Only a receiver in recv_timeout sleeps; the sender takes the mutex only to wake it.
+  std::atomic<bool> waiting{false};
   std::mutex mutex;
   std::condition_variable ready;
-  std::deque<T> queue;
-  bool sender_alive = true;
-  bool receiver_alive = true;
 };
+
 }  // namespace detail
 
 template <class T>
@@ -39,24 +129,16 @@ class Sender {
 
   // Never blocks. Once the receiving end is gone the value comes back.
   std::optional<T> send(T value) {
-    if (!state_) return value;
-    {
-      std::lock_guard lock(state_->mutex);
-      if (!state_->receiver_alive) return value;
-      state_->queue.push_back(std::move(value));
-    }
-    state_->ready.notify_one();
+    if (!state_ || !state_->receiver_alive.load(std::memory_order_acquire)) return value;
+    state_->push(std::move(value));
     return std::nullopt;
   }
 
  private:
   void close() {
     if (!state_) return;
-    {
-      std::lock_guard lock(state_->mutex);
-      state_->sender_alive = false;
-    }
-    state_->ready.notify_all();
+    state_->sender_alive.store(false, std::memory_order_seq_cst);
+    state_->wake();
     state_.reset();
   }
 
@@ -83,36 +165,34 @@ class Receiver {
   // Takes one value without waiting; an empty channel and a closed one both give none.
   std::optional<T> try_recv() {
     if (!state_) return std::nullopt;
-    std::lock_guard lock(state_->mutex);
-    if (state_->queue.empty()) return std::nullopt;
-    T value = std::move(state_->queue.front());
-    state_->queue.pop_front();
-    return value;
+    return state_->pop();
   }
 
   // Waits up to `timeout` for a value; tells a time-out from a channel whose sender is gone.
   std::variant<T, Timeout, Disconnected> recv_timeout(std::chrono::nanoseconds timeout) {
     if (!state_) return Disconnected{};
-    std::unique_lock lock(state_->mutex);
-    const bool got = state_->ready.wait_for(
-        lock, timeout, [&] { return !state_->queue.empty() || !state_->sender_alive; });
-    if (!state_->queue.empty()) {
-      T value = std::move(state_->queue.front());
-      state_->queue.pop_front();
-      return value;
+    auto& s = *state_;
+    if (auto value = s.pop()) return std::move(*value);
+    if (s.sender_alive.load(std::memory_order_acquire)) {
+      std::unique_lock lock(s.mutex);
+      s.waiting.store(true, std::memory_order_seq_cst);
+      s.ready.wait_for(lock, timeout,
+                       [&] { return s.has_value() || !s.sender_alive.load(std::memory_order_seq_cst); });
+      s.waiting.store(false, std::memory_order_relaxed);
     }
-    if (got && !state_->sender_alive) return Disconnected{};
+    // Read before the last look: a sender marks itself gone only after its last value is published.
+    const bool gone = !s.sender_alive.load(std::memory_order_acquire);
+    if (auto value = s.pop()) return std::move(*value);
+    if (gone) return Disconnected{};
     return Timeout{};
   }
 
  private:
+  // What is queued is freed here, on the receiving thread, like every value it takes.
   void close() {
     if (!state_) return;
-    std::deque<T> dropped;
-    {
-      std::lock_guard lock(state_->mutex);
-      state_->receiver_alive = false;
-      dropped.swap(state_->queue);
+    state_->receiver_alive.store(false, std::memory_order_release);
+    while (state_->pop()) {
     }
     state_.reset();
   }

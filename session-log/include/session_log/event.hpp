@@ -12,8 +12,10 @@
 
 namespace orvik::session_log {
 
-// A UTC instant with nanosecond resolution.
-using Timestamp = std::chrono::sys_time<std::chrono::nanoseconds>;
+// A UTC instant, exact to the nanosecond over the years 0000 to 9999 (a 64-bit count of nanoseconds
+// spans only 1677 to 2262). It is a system-clock time point, so the usual chrono arithmetic applies.
+__extension__ using TimestampRep = __int128;
+using Timestamp = std::chrono::time_point<std::chrono::system_clock, std::chrono::duration<TimestampRep, std::nano>>;
 
 // The current time of the real-time clock.
 Timestamp now_utc();

@@ -75,7 +75,7 @@ struct RawRecord {
 };
 
 // Reads one log line as a record. On failure gives the reader's message, ending in
-// " at line {} column {}".
+// " at line {} column {}". The line must be valid UTF-8: raw bytes inside strings are not checked.
 std::expected<RawRecord, std::string> read_raw_record(std::string_view line);
 
 }  // namespace orvik::session_log
