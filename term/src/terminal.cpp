@@ -171,6 +171,14 @@ struct Pen {
   }
 };
 
+// The first code point of a cluster, as wide as the cluster and with no reach.
+Symbol first_code_point(const Symbol& symbol) {
+  const auto text = symbol.view();
+  const auto lead = static_cast<unsigned char>(text[0]);
+  const std::size_t n = lead < 0xe0 ? 2 : lead < 0xf0 ? 3 : 4;
+  return Symbol::cluster(text.substr(0, std::min(n, text.size())), symbol.width(), 0);
+}
+
 }  // namespace
 
 void append_diff(const Buffer& previous, const Buffer& next, std::string& out) {
@@ -204,6 +212,9 @@ void append_diff(const Buffer& previous, const Buffer& next, std::string& out) {
           // An empty symbol that no wide character covers shows as blank; so does a wide character in the
           // last column, which would wrap onto the next row.
           pen.put(x, y, blank, row_end);
+        } else if (col + width + now.symbol.reach() > area.width) {
+          // Drawn part by part, the cluster would wrap onto the next row: its first code point stands in.
+          pen.put(x, y, first_code_point(now.symbol), row_end);
         } else {
           pen.put(x, y, now.symbol, row_end);
           // A terminal that draws the cluster's code points one by one covers the cells after it: draw them

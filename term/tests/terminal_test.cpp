@@ -115,6 +115,9 @@ TEST(Diff, CellsAJoinedEmojiMayCoverAreDrawnAgain) {
     auto before = with_text(6, 1, {{{2, 0}, "ab│"}});
     EXPECT_EQ(diff(before, with_text(6, 1, {{{0, 0}, c.text}})), c.expected) << c.what;
   }
+  // Near the right edge it would wrap onto the next row: its first code point stands in.
+  EXPECT_EQ(diff(Buffer::empty(Rect{0, 0, 4, 1}), with_text(4, 1, {{{1, 0}, "👍🏽"}})), "\x1b[1;2H👍");
+  EXPECT_EQ(diff(Buffer::empty(Rect{0, 0, 5, 1}), with_text(5, 1, {{{1, 0}, "👍🏽"}})), "\x1b[1;2H👍🏽\x1b[1;4H  ");
   // The reach of one cluster runs on over the next: the border after them and the cell after it are drawn again.
   auto before = with_text(6, 1, {{{0, 0}, "xxyy│"}});
   EXPECT_EQ(diff(before, with_text(6, 1, {{{0, 0}, "👍🏽👍🏽│"}})), "\x1b[1;1H👍🏽\x1b[1;3H👍🏽\x1b[1;5H│\x1b[1;6H ");
