@@ -26,14 +26,6 @@ Style Style::patched_onto(Style base) const { return Style{fg ? fg : base.fg, bo
 
 Buffer Buffer::empty(Rect area) { return Buffer{area, std::vector<Cell>(area.area())}; }
 
-Cell& Buffer::at(std::uint16_t x, std::uint16_t y) {
-  return cells[std::size_t{static_cast<std::uint16_t>(y - area.y)} * area.width + (x - area.x)];
-}
-
-const Cell& Buffer::at(std::uint16_t x, std::uint16_t y) const {
-  return cells[std::size_t{static_cast<std::uint16_t>(y - area.y)} * area.width + (x - area.x)];
-}
-
 void Buffer::set_style(Rect r, Style style) {
   if (!style.fg && !style.bold) return;  // the default style changes nothing
   const Rect clip = r.intersection(area);
@@ -89,9 +81,8 @@ Symbol::Symbol(std::string_view text) {
 }
 
 void Symbol::assign(std::string_view bytes, std::uint16_t width, std::uint16_t reach) {
-  const std::uint64_t zero = 0;
+  const std::uint32_t zero = 0;
   std::memcpy(bytes_.data(), &zero, sizeof zero);
-  std::memcpy(bytes_.data() + 4, &zero, sizeof zero);
   info_ = static_cast<std::uint8_t>((width & 3u) | (std::min<std::uint16_t>(reach, 63) << 2));
   if (bytes.size() <= inline_bytes) {
     std::memcpy(bytes_.data(), bytes.data(), bytes.size());
@@ -317,7 +308,16 @@ std::uint16_t Buffer::set_stringn(std::uint16_t x, std::uint16_t y, std::string_
   if (y < area.top() || y >= area.bottom() || x < area.left()) return x;
   const std::size_t limit = std::min<std::size_t>(max_width, area.right() > x ? area.right() - x : 0);
   Cell* const row = &at(x, y);
+  // Printable ASCII, the bulk of every frame, is one cell a byte, unless a mark follows it.
   std::size_t used = 0;
+  const std::size_t run = std::min(text.size(), limit);
+  while (used < run && text[used] >= 0x20 && text[used] < 0x7f &&
+         (used + 1 == text.size() || static_cast<unsigned char>(text[used + 1]) < 0x80)) {
+    row[used].symbol.set_ascii(text[used]);
+    row[used].set_style(style);
+    ++used;
+  }
+  text.remove_prefix(used);
   each_grapheme(
       text,
       [&](std::string_view bytes, std::uint16_t width, std::uint16_t reach) {

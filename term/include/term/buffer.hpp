@@ -49,12 +49,12 @@ struct Style {
 
 // The text of one cell: one grapheme cluster as it is drawn, or nothing (the cell after a wide one), with the
 // columns it takes (0, 1 or 2) and its reach: how many columns past those a terminal that counts the
-// cluster's code points one by one may still draw. Held inline, so that a cell is small, needs no heap and
-// compares bytewise; the rare longer cluster (a long emoji sequence) is kept once in a table that every
-// buffer shares.
+// cluster's code points one by one may still draw. Held inline, so that a cell is eight bytes, needs no heap
+// and compares as one word: a frame is swept whole to reset and to diff it. The rarer longer cluster (an
+// emoji sequence, marks piled on a letter) is kept once in a table that every buffer shares.
 class Symbol {
  public:
-  static constexpr std::size_t inline_bytes = 12;
+  static constexpr std::size_t inline_bytes = 4;  // one code point of any script, or a letter and its mark
 
   constexpr Symbol() : bytes_{' '}, size_(1), info_(1) {}
   // Any text, taken as one cluster as wide as its first code point (at most 2), with no reach.
@@ -70,10 +70,8 @@ class Symbol {
   // The same in place, written as whole words: a cell built byte by byte on the stack and then copied stalls
   // the copy, and ASCII is most of every frame.
   void set_ascii(char c) {
-    const std::uint64_t head = static_cast<unsigned char>(c);
-    const std::uint32_t tail = 0;
-    std::memcpy(bytes_.data(), &head, sizeof head);
-    std::memcpy(bytes_.data() + sizeof head, &tail, sizeof tail);
+    const std::uint32_t word = static_cast<unsigned char>(c);
+    std::memcpy(bytes_.data(), &word, sizeof word);
     size_ = 1;
     info_ = 1;
   }
@@ -120,13 +118,13 @@ struct Cell {
   void reset() { *this = Cell{}; }
 
   friend bool operator==(const Cell& a, const Cell& b) {
-    std::uint64_t x[2], y[2];
-    std::memcpy(x, &a, sizeof x);
-    std::memcpy(y, &b, sizeof y);
-    return ((x[0] ^ y[0]) | (x[1] ^ y[1])) == 0;
+    std::uint64_t x, y;
+    std::memcpy(&x, &a, sizeof x);
+    std::memcpy(&y, &b, sizeof y);
+    return x == y;
   }
 };
-static_assert(sizeof(Cell) == 16 && std::is_trivially_copyable_v<Cell>);
+static_assert(sizeof(Cell) == 8 && std::is_trivially_copyable_v<Cell>);
 
 // A grid of cells covering `area`, row-major.
 struct Buffer {
@@ -135,8 +133,12 @@ struct Buffer {
 
   static Buffer empty(Rect area);
 
-  Cell& at(std::uint16_t x, std::uint16_t y);
-  const Cell& at(std::uint16_t x, std::uint16_t y) const;
+  Cell& at(std::uint16_t x, std::uint16_t y) {
+    return cells[std::size_t{static_cast<std::uint16_t>(y - area.y)} * area.width + (x - area.x)];
+  }
+  const Cell& at(std::uint16_t x, std::uint16_t y) const {
+    return cells[std::size_t{static_cast<std::uint16_t>(y - area.y)} * area.width + (x - area.x)];
+  }
 
   // Applies `style` to every cell of `area` (clipped to the buffer).
   void set_style(Rect area, Style style);
