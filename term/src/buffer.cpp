@@ -307,6 +307,7 @@ std::uint16_t Buffer::set_stringn(std::uint16_t x, std::uint16_t y, std::string_
                                   Style style) {
   if (y < area.top() || y >= area.bottom() || x < area.left()) return x;
   const std::size_t limit = std::min<std::size_t>(max_width, area.right() > x ? area.right() - x : 0);
+  if (limit == 0) return x;
   Cell* const row = &at(x, y);
   // Printable ASCII, the bulk of every frame, is one cell a byte, unless a mark follows it.
   std::size_t used = 0;

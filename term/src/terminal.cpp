@@ -186,6 +186,7 @@ void append_diff(const Buffer& previous, const Buffer& next, std::string& out) {
   const Rect area = next.area;
   const auto row_end = static_cast<std::uint16_t>(area.x + area.width);
   Pen pen{out};
+  if (area.empty()) return;
   for (std::uint16_t row = 0; row < area.height; ++row) {
     const Cell* const now_row = next.cells.data() + std::size_t{row} * area.width;
     const Cell* const before_row = previous.cells.data() + std::size_t{row} * area.width;
@@ -304,15 +305,16 @@ Result<Frame> Terminal::begin_frame() {
     s.current = Buffer::empty(area);
     s.out += RESET_LOOK;
     s.out += CLEAR_SCREEN;
-  } else {
-    s.current.reset();
   }
-  return Frame{s.current};
+  return Frame{s.current};  // blank: new, or reset at the end of the last frame
 }
 
 Result<void> Terminal::end_frame() {
   State& s = *state_;
   append_diff(s.previous, s.current, s.out);
+  // The old frame is cleared for the next one now, while the diff has just read it, rather than from a cold
+  // cache then. (A failed write below starts the next frame afresh anyway.)
+  s.previous.reset();
   // Counted as hidden even if the write fails part-way, so that the cursor is shown again on release.
   s.cursor_hidden = true;
   if (!s.out.empty()) {
