@@ -524,9 +524,18 @@ def test_wide_and_joined_characters_keep_the_borders(sandbox, tmux, **_):
     """Texts whose widths terminals count differently, run up to every border: each border stays in its
     column, on the first frame and after the next change."""
     term = tmux(width=100, height=30)
+    texts = ["\u1100" * 5, "\u0d4e中", "👍🏽🏽🏽", "👍🏽", "🇯🇵", "👩\u200d💻", "⚠\ufe0f"]
+    # The columns below are counted the way this tmux counts them; another tmux may count otherwise.
+    for i, t in enumerate(texts):
+        term.tmux("new-window", "-d", "-n", f"probe{i}", f"printf '\\033[H%s' '{t}x'; sleep 10")
+    time.sleep(0.5)
+    for i, t in enumerate(texts):
+        drawn = int(term.tmux("display", "-p", "-t", f"probe{i}", "#{cursor_x}"))
+        if drawn != tmux_columns(t + "x")[-1] + 1:
+            print(f"skipped: this tmux draws {t!r} {drawn - 1} columns wide, unlike tmux 3.3")
+            return SKIP
     start_dashboard(term)
     term.wait_text("Waiting for session events…")
-    texts = ["\u1100" * 5, "\u0d4e中", "👍🏽🏽🏽", "👍🏽", "🇯🇵", "👩\u200d💻", "⚠\ufe0f"]
     names = [prefix + t * 40 for t in texts for prefix in ("", "x")]
     log = Session(sandbox)
     now = utc_now()
