@@ -85,7 +85,7 @@ void Symbol::assign(std::string_view bytes, std::uint16_t width, std::uint16_t r
   std::memcpy(bytes_.data(), &zero, sizeof zero);
   info_ = static_cast<std::uint8_t>((width & 3u) | (std::min<std::uint16_t>(reach, 63) << 2));
   if (bytes.size() <= inline_bytes) {
-    std::memcpy(bytes_.data(), bytes.data(), bytes.size());
+    if (!bytes.empty()) std::memcpy(bytes_.data(), bytes.data(), bytes.size());
     size_ = static_cast<std::uint8_t>(bytes.size());
     return;
   }
