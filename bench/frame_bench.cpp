@@ -1,5 +1,5 @@
-// One full-screen draw with the events panel full, and what the terminal backend writes for the frames of
-// an idle dashboard.
+// One full-screen draw with the events panel full, what the terminal backend writes for the frames of an
+// idle dashboard, what one idle turn costs (build the frame, diff it, write it), and a huge screen.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -91,6 +91,56 @@ void BM_BytesFirstFrame(benchmark::State& state) {
   ::close(fd);
 }
 BENCHMARK(BM_BytesFirstFrame)->Unit(benchmark::kMicrosecond);
+
+// One turn of the loop as the terminal object runs it: a fresh frame, the draw, the diff and the write.
+// Arguments: width, height, and how far the tick moves per turn (0: nothing on screen changes; 1: the
+// spinner turns).
+void BM_Turn(benchmark::State& state) {
+  auto app = make_app();
+  const int fd = ::memfd_create("frame_bench", MFD_CLOEXEC);
+  const term::Rect screen{0, 0, static_cast<std::uint16_t>(state.range(0)), static_cast<std::uint16_t>(state.range(1))};
+  auto terminal = term::Terminal::create_fixed(fd, screen);
+  const auto step = static_cast<std::uint64_t>(state.range(2));
+  auto draw = [&] { (void)terminal.draw([&](term::Frame& f) { ui::draw_frame(f, app); }); };
+  draw();
+  std::size_t turns = 0;
+  for (auto _ : state) {
+    app.tick += step;
+    draw();
+    if (++turns % 4096 == 0) {
+      ::ftruncate(fd, 0);
+      ::lseek(fd, 0, SEEK_SET);
+    }
+  }
+  ::close(fd);
+}
+BENCHMARK(BM_Turn)
+    ->ArgNames({"w", "h", "tick"})
+    ->Args({80, 24, 0})
+    ->Args({80, 24, 1})
+    ->Args({200, 60, 0})
+    ->Args({200, 60, 1})
+    ->Unit(benchmark::kMicrosecond);
+
+// A screen of a few million cells: the first frame (everything new) and the next one (the spinner only).
+void BM_HugeScreen(benchmark::State& state) {
+  auto app = make_app();
+  const int fd = ::memfd_create("frame_bench", MFD_CLOEXEC);
+  const auto side = static_cast<std::uint16_t>(state.range(0));
+  off_t first_bytes = 0;
+  for (auto _ : state) {
+    auto terminal = term::Terminal::create_fixed(fd, term::Rect{0, 0, side, side});
+    (void)terminal.draw([&](term::Frame& f) { ui::draw_frame(f, app); });
+    first_bytes = ::lseek(fd, 0, SEEK_CUR);
+    ++app.tick;
+    (void)terminal.draw([&](term::Frame& f) { ui::draw_frame(f, app); });
+    ::ftruncate(fd, 0);
+    ::lseek(fd, 0, SEEK_SET);
+  }
+  state.counters["first_bytes"] = static_cast<double>(first_bytes);
+  ::close(fd);
+}
+BENCHMARK(BM_HugeScreen)->Arg(2000)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
 

@@ -4,10 +4,10 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
-#include <utf8proc.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include <fmt/format.h>
 
@@ -155,19 +155,6 @@ Rect clamp_screen_size(Rect size) {
 
 namespace {
 
-// Columns a cell's symbol takes on the screen. Symbols come from graphemes(), so the first code point
-// decides, as it does there.
-std::uint16_t symbol_width(const std::string& symbol) {
-  if (symbol.empty()) return 0;
-  const auto first = static_cast<unsigned char>(symbol[0]);
-  if (first < 0x80) return 1;
-  utf8proc_int32_t cp = 0;
-  if (utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(symbol.data()),
-                       static_cast<utf8proc_ssize_t>(symbol.size()), &cp) <= 0)
-    return 1;
-  return utf8proc_charwidth(cp) >= 2 ? 2 : 1;
-}
-
 int fg_code(Color c) {
   switch (c) {
     case Color::Reset: return 39;
@@ -224,48 +211,72 @@ struct Pen {
     bold = want_bold;
   }
 
-  void put(std::uint16_t x, std::uint16_t y, std::string_view symbol, std::uint16_t width, std::uint16_t row_width) {
+  void put(std::uint16_t x, std::uint16_t y, const Symbol& symbol, std::uint16_t row_end) {
     move_to(x, y);
-    out += symbol;
-    // At the right edge the terminal holds the cursor in its pending-wrap state; do not guess.
-    if (x + width >= row_width)
+    out += symbol.view();
+    // Past anything but ASCII a terminal may count other widths than ours: place the next cell absolutely, so
+    // that a disagreement stays inside this one. At the right edge the terminal holds the cursor in its
+    // pending-wrap state; do not guess there either.
+    if (!symbol.is_ascii() || x + symbol.width() >= row_end)
       cursor_known = false;
     else
-      cx = static_cast<std::uint16_t>(x + width);
+      cx = static_cast<std::uint16_t>(x + symbol.width());
   }
 };
+
+// The first code point of a cluster, as wide as the cluster and with no reach.
+Symbol first_code_point(const Symbol& symbol) {
+  const auto text = symbol.view();
+  const auto lead = static_cast<unsigned char>(text[0]);
+  const std::size_t n = lead < 0xe0 ? 2 : lead < 0xf0 ? 3 : 4;
+  return Symbol::cluster(text.substr(0, std::min(n, text.size())), symbol.width(), 0);
+}
 
 }  // namespace
 
 void append_diff(const Buffer& previous, const Buffer& next, std::string& out) {
+  static const Symbol blank{};
   const Rect area = next.area;
+  const auto row_end = static_cast<std::uint16_t>(area.x + area.width);
   Pen pen{out};
+  if (area.empty()) return;
   for (std::uint16_t row = 0; row < area.height; ++row) {
-    const std::size_t base = std::size_t{row} * area.width;
+    const Cell* const now_row = next.cells.data() + std::size_t{row} * area.width;
+    const Cell* const before_row = previous.cells.data() + std::size_t{row} * area.width;
+    if (std::memcmp(now_row, before_row, sizeof(Cell) * area.width) == 0) continue;  // nothing to do here
     std::uint16_t to_skip = 0;      // columns still covered by a wide character just written or kept
     std::uint16_t invalidated = 0;  // columns whose screen content a width change may have disturbed
     for (std::uint16_t col = 0; col < area.width; ++col) {
-      const Cell& now = next.cells[base + col];
-      const Cell& before = previous.cells[base + col];
-      const std::uint16_t width = symbol_width(now.symbol);
-      const bool changed = now != before;
+      if (to_skip == 0 && invalidated == 0) {
+        // The common case: a run of unchanged cells no wider than one column, which leave nothing to do.
+        while (col < area.width && now_row[col] == before_row[col] && now_row[col].symbol.width() <= 1) ++col;
+        if (col == area.width) break;
+      }
+      const Cell& now = now_row[col];
+      const Cell& before = before_row[col];
+      const std::uint16_t width = now.symbol.width();
+      const bool changed = !(now == before);
+      std::uint16_t affected = changed ? std::max(width, before.symbol.width()) : width;
       if (to_skip == 0 && (changed || invalidated > 0)) {
         const auto x = static_cast<std::uint16_t>(area.x + col);
         const auto y = static_cast<std::uint16_t>(area.y + row);
         pen.move_to(x, y);
         pen.set_look(now.fg, now.bold);
-        if (width == 0) {
-          // An empty symbol that no wide character covers: show it as blank.
-          pen.put(x, y, " ", 1, area.x + area.width);
-        } else if (width == 2 && col + 1 == area.width) {
-          // A wide character in the last column would wrap onto the next row.
-          pen.put(x, y, " ", 1, area.x + area.width);
+        if (width == 0 || (width == 2 && col + 1 == area.width)) {
+          // An empty symbol that no wide character covers shows as blank; so does a wide character in the
+          // last column, which would wrap onto the next row.
+          pen.put(x, y, blank, row_end);
+        } else if (col + width + now.symbol.reach() > area.width) {
+          // Drawn part by part, the cluster would wrap onto the next row: its first code point stands in.
+          pen.put(x, y, first_code_point(now.symbol), row_end);
         } else {
-          pen.put(x, y, now.symbol, width, area.x + area.width);
+          pen.put(x, y, now.symbol, row_end);
+          // A terminal that draws the cluster's code points one by one covers the cells after it: draw them
+          // again over that.
+          affected = std::max<std::uint16_t>(affected, static_cast<std::uint16_t>(width + now.symbol.reach()));
         }
       }
       to_skip = width > 1 ? static_cast<std::uint16_t>(width - 1) : 0;
-      const std::uint16_t affected = changed ? std::max(width, symbol_width(before.symbol)) : width;
       invalidated = std::max(affected, invalidated);
       invalidated = invalidated > 0 ? static_cast<std::uint16_t>(invalidated - 1) : 0;
     }
@@ -347,15 +358,16 @@ Result<Frame> Terminal::begin_frame() {
     s.current = Buffer::empty(area);
     s.out += RESET_LOOK;
     s.out += CLEAR_SCREEN;
-  } else {
-    s.current.reset();
   }
-  return Frame{s.current};
+  return Frame{s.current};  // blank: new, or reset at the end of the last frame
 }
 
 Result<void> Terminal::end_frame() {
   State& s = *state_;
   append_diff(s.previous, s.current, s.out);
+  // The old frame is cleared for the next one now, while the diff has just read it, rather than from a cold
+  // cache then. (A failed write below starts the next frame afresh anyway.)
+  s.previous.reset();
   // Counted as hidden even if the write fails part-way, so that the cursor is shown again on release.
   s.cursor_hidden = true;
   if (!s.out.empty()) {

@@ -7,10 +7,11 @@ namespace orvik::term {
 
 namespace {
 
-constexpr std::string_view top_left = "╭", top_right = "╮", bottom_left = "╰", bottom_right = "╯";
-constexpr std::string_view vertical = "│", horizontal = "─";
+const Symbol top_left{"╭"}, top_right{"╮"}, bottom_left{"╰"}, bottom_right{"╯"};
+const Symbol vertical{"│"}, horizontal{"─"};
+const Symbol full_block{"█"};
 
-void put(Buffer& buf, std::uint16_t x, std::uint16_t y, std::string_view symbol) { buf.at(x, y).symbol = symbol; }
+void put(Buffer& buf, std::uint16_t x, std::uint16_t y, const Symbol& symbol) { buf.at(x, y).symbol = symbol; }
 
 // The area of a widget that may be drawn: what lies inside the buffer.
 Rect drawable(Rect area, const Buffer& buf) { return area.intersection(buf.area); }
@@ -100,7 +101,7 @@ void render(const Gauge& gauge, Rect area, Buffer& buf) {
     for (auto x = area.left(); x < area.x + filled; ++x) {
       if (y == label_y && x >= label_x && x < label_x + label_width) continue;
       Cell& cell = buf.at(x, y);
-      cell.symbol = "█";
+      cell.symbol = full_block;
       cell.set_style(gauge.gauge_style);
     }
   buf.set_stringn(label_x, label_y, gauge.label, label_width, Style{});

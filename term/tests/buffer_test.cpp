@@ -44,6 +44,85 @@ TEST(Graphemes, KeepAFewMarksOnABase) {
   EXPECT_EQ(symbols("\xf0\x9f\x87\xa9\xf0\x9f\x87\xaa"), std::vector<std::string>{"\xf0\x9f\x87\xa9\xf0\x9f\x87\xaa"});  // a flag
 }
 
+// Each cell with its width, as "text/width".
+std::vector<std::string> cells(std::string_view text) {
+  std::vector<std::string> out;
+  for (const auto& g : graphemes(text)) out.push_back(g.symbol + "/" + std::to_string(g.width));
+  return out;
+}
+
+// Texts whose width terminals count differently: a cell holds more than one code point only where the
+// cluster's width is known, and a code point that would add width starts a cell of its own.
+TEST(Graphemes, ClustersHoldOnlyWhatAddsNoWidth) {
+  const std::string family = "👨‍👩‍👧‍👦";  // longer than a cell holds inline
+  const struct {
+    const char* what;
+    std::string text;
+    std::vector<std::string> expected;
+  } cases[] = {
+      {"Hangul leading jamo, five", "ᄀᄀᄀᄀᄀ", {"ᄀ/2", "ᄀ/2", "ᄀ/2", "ᄀ/2", "ᄀ/2"}},
+      {"a prepended mark before CJK", "\u0d4e中", {"\u0d4e/1", "中/2"}},
+      {"one skin tone", "👍🏽", {"👍🏽/2"}},
+      {"several skin tones", "👍🏽🏽🏽", {"👍🏽/2", "🏽/2", "🏽/2"}},
+      {"a flag", "🇯🇵", {"🇯🇵/2"}},
+      {"a flag and half of one", "🇯🇵🇩", {"🇯🇵/2", "🇩/1"}},
+      {"joined emoji", "👩‍💻", {"👩‍💻/2"}},
+      {"joined emoji with a skin tone", "👩🏽‍💻x", {"👩🏽‍💻/2", "x/1"}},
+      {"a family", family + "x", {family + "/2", "x/1"}},
+      {"presentation selector", "⚠️", {"⚠️/2"}},
+      {"no presentation selector", "⚠", {"⚠/1"}},
+      {"a joiner outside an emoji sequence", "a\u200db", {"a/1", "\ufffd/1", "b/1"}},
+      {"a joiner that joins nothing", "👩\u200dx", {"👩/2", "\ufffd/1", "x/1"}},
+      {"a joiner at the end", "👩\u200d", {"👩/2", "\ufffd/1"}},
+      {"a joiner before a control character", "👩\u200d\x1b", {"👩/2", "\ufffd/1", "␛/1"}},
+      {"a presentation selector on no emoji", "x\ufe0f", {"x\ufe0f/1"}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(cells(c.text), c.expected) << c.what;
+}
+
+// Each text of the table above on one row between two borders: the right border stays in the column that
+// the widths give, and nothing spills past it.
+TEST(Buffer, ClustersKeepTheBorderInItsColumn) {
+  const struct {
+    std::string text;
+    std::string row;
+  } cases[] = {
+      {"ᄀᄀᄀᄀᄀ", "│ᄀᄀᄀᄀ│"},
+      {"\u0d4e中中中中", "│\u0d4e中中中 │"},
+      {"👍🏽🏽🏽🏽", "│👍🏽🏽🏽🏽│"},
+      {"🇯🇵🇯🇵🇯🇵🇯🇵🇯🇵", "│🇯🇵🇯🇵🇯🇵🇯🇵│"},
+      {"👩‍💻👩‍💻👩‍💻👩‍💻👩‍💻", "│👩‍💻👩‍💻👩‍💻👩‍💻│"},
+      {"⚠️⚠️⚠️⚠️⚠️", "│⚠️⚠️⚠️⚠️│"},
+  };
+  for (const auto& c : cases) {
+    auto buf = Buffer::empty({0, 0, 10, 1});
+    buf.at(0, 0).symbol = "│";
+    buf.at(9, 0).symbol = "│";
+    buf.set_stringn(1, 0, c.text, 8, {});
+    EXPECT_EQ(rows(buf)[0], c.row) << c.text;
+    EXPECT_EQ(buf.at(9, 0).symbol, "│") << c.text;
+  }
+}
+
+TEST(Symbol, HeldInlineOrSharedAndComparedByValue) {
+  const std::string family = "👨‍👩‍👧‍👦";
+  const auto a = Symbol::cluster(family, 2, 6), b = Symbol::cluster(family, 2, 6);
+  EXPECT_EQ(a, b);  // the same long cluster is kept once
+  EXPECT_EQ(a.view(), family);
+  EXPECT_EQ(a.width(), 2);
+  EXPECT_EQ(a.reach(), 6);
+  EXPECT_NE(a, Symbol::cluster("👨‍👩‍👧", 2, 4));
+  EXPECT_EQ(Symbol{}, " ");
+  EXPECT_EQ(Symbol{}.width(), 1);
+  EXPECT_EQ(Symbol("中").width(), 2);
+  Symbol hidden;
+  hidden.clear();
+  EXPECT_TRUE(hidden.empty());
+  EXPECT_EQ(hidden.width(), 0);
+  EXPECT_TRUE(Symbol::ascii('x').is_ascii());
+  EXPECT_FALSE(Symbol("é").is_ascii());
+}
+
 TEST(Graphemes, WidthsInCells) {
   const struct {
     std::string_view text;

@@ -45,7 +45,9 @@ TEST(Diff, WritesOnlyChangedCellsWithFewMoves) {
       {"a gap on the row moves forward", with_text(8, 3, {{{0, 0}, "a"}, {{4, 0}, "b"}}), "\x1b[1;1Ha\x1b[3Cb"},
       {"a gap of one", with_text(8, 3, {{{0, 0}, "a"}, {{2, 0}, "b"}}), "\x1b[1;1Ha\x1b[Cb"},
       {"next row", with_text(8, 3, {{{7, 0}, "a"}, {{0, 1}, "b"}}), "\x1b[1;8Ha\x1b[2;1Hb"},
-      {"the hidden half of a wide character", with_text(8, 3, {{{0, 2}, "中x"}}), "\x1b[3;1H中x"},
+      {"the hidden half of a wide character", with_text(8, 3, {{{0, 2}, "中x"}}), "\x1b[3;1H中\x1b[3;3Hx"},
+      {"anything but ASCII is followed by an absolute move", with_text(8, 3, {{{0, 0}, "é─x"}}),
+       "\x1b[1;1Hé\x1b[1;2H─\x1b[1;3Hx"},
   };
   for (const auto& c : cases) EXPECT_EQ(diff(blank, c.next), c.expected) << c.what;
 }
@@ -81,6 +83,12 @@ TEST(Diff, WidthChangesRepaintWhatTheyDisturb) {
   EXPECT_EQ(diff(wide, with_text(4, 1, {{{0, 0}, "ab"}})), "\x1b[1;1Hab");
   // A narrow character over the first half only: the second half is blanked, not left to chance.
   EXPECT_EQ(diff(wide, with_text(4, 1, {{{0, 0}, "a"}})), "\x1b[1;1Ha ");
+  // ...even where the cell of the second half is the same in both frames, so only the width change calls
+  // for it.
+  auto half = wide;
+  half.at(0, 0).symbol = "a";
+  ASSERT_EQ(half.at(1, 0), wide.at(1, 0));
+  EXPECT_EQ(diff(wide, half), "\x1b[1;1Ha ");
   // An empty symbol that no wide character covers is drawn as a blank.
   auto orphan = Buffer::empty(Rect{0, 0, 4, 1});
   orphan.at(2, 0).symbol.clear();
@@ -89,6 +97,32 @@ TEST(Diff, WidthChangesRepaintWhatTheyDisturb) {
   auto edge = Buffer::empty(Rect{0, 0, 4, 1});
   edge.at(3, 0).symbol = "中";
   EXPECT_EQ(diff(Buffer::empty(Rect{0, 0, 4, 1}), edge), "\x1b[1;4H ");
+}
+
+// A terminal that counts the code points of a joined emoji one by one draws it wider than its cell and covers
+// the cells after it; they are drawn again, whether they changed or not.
+TEST(Diff, CellsAJoinedEmojiMayCoverAreDrawnAgain) {
+  const struct {
+    const char* what;
+    std::string text;
+    std::string expected;
+  } cases[] = {
+      {"skin tone", "👍🏽ab│", "\x1b[1;1H👍🏽\x1b[1;3Hab"},
+      {"flag", "🇯🇵ab│", "\x1b[1;1H🇯🇵\x1b[1;3Hab"},
+      {"joined", "👩‍💻ab│", "\x1b[1;1H👩‍💻\x1b[1;3Hab"},
+      {"one code point covers nothing", "中ab│", "\x1b[1;1H中"},
+      {"the presentation selector makes it narrower, never wider", "⚠️ab│", "\x1b[1;1H⚠️"},
+  };
+  for (const auto& c : cases) {
+    auto before = with_text(6, 1, {{{2, 0}, "ab│"}});
+    EXPECT_EQ(diff(before, with_text(6, 1, {{{0, 0}, c.text}})), c.expected) << c.what;
+  }
+  // Near the right edge it would wrap onto the next row: its first code point stands in.
+  EXPECT_EQ(diff(Buffer::empty(Rect{0, 0, 4, 1}), with_text(4, 1, {{{1, 0}, "👍🏽"}})), "\x1b[1;2H👍");
+  EXPECT_EQ(diff(Buffer::empty(Rect{0, 0, 5, 1}), with_text(5, 1, {{{1, 0}, "👍🏽"}})), "\x1b[1;2H👍🏽\x1b[1;4H  ");
+  // The reach of one cluster runs on over the next: the border after them and the cell after it are drawn again.
+  auto before = with_text(6, 1, {{{0, 0}, "xxyy│"}});
+  EXPECT_EQ(diff(before, with_text(6, 1, {{{0, 0}, "👍🏽👍🏽│"}})), "\x1b[1;1H👍🏽\x1b[1;3H👍🏽\x1b[1;5H│\x1b[1;6H ");
 }
 
 // Everything written to a memory file, read back.

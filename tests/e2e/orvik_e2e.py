@@ -4,8 +4,10 @@
 Usage: orvik_e2e.py ORVIK_BINARY SHARED_DIR TEST_NAME, or orvik_e2e.py --list for the test names.
 """
 
+import ctypes
 import fcntl
 import json
+import locale
 import os
 import re
 import select
@@ -538,6 +540,63 @@ def test_broken_pipe(sandbox, **_):
             os.close(write_end)
         expected = 2 if args == ["-d"] else 0
         check(result.returncode == expected, f"{args}: status {result.returncode}, expected {expected}")
+
+
+def tmux_columns(line):
+    """The column where each character of a captured row starts, counted as tmux 3.3 counts: every code point
+    by the C library's width, except one after U+200D, which joins the one before it."""
+    libc = ctypes.CDLL(None)
+    libc.wcwidth.restype = ctypes.c_int
+    locale.setlocale(locale.LC_ALL, "C.UTF-8")
+    col, out, joined = 0, [], False
+    for ch in line:
+        out.append(col)
+        if not joined:
+            col += max(libc.wcwidth(ctypes.c_wchar(ch)), 0)
+        joined = ch == "\u200d"
+    return out
+
+
+def test_wide_and_joined_characters_keep_the_borders(sandbox, tmux, **_):
+    """Texts whose widths terminals count differently, run up to every border: each border stays in its
+    column, on the first frame and after the next change."""
+    term = tmux(width=100, height=30)
+    texts = ["\u1100" * 5, "\u0d4e中", "👍🏽🏽🏽", "👍🏽", "🇯🇵", "👩\u200d💻", "⚠\ufe0f"]
+    # The columns below are counted the way this tmux counts them; another tmux may count otherwise.
+    for i, t in enumerate(texts):
+        term.tmux("new-window", "-d", "-n", f"probe{i}", f"printf '\\033[H%s' '{t}x'; sleep 10")
+    time.sleep(0.5)
+    for i, t in enumerate(texts):
+        drawn = int(term.tmux("display", "-p", "-t", f"probe{i}", "#{cursor_x}"))
+        if drawn != tmux_columns(t + "x")[-1] + 1:
+            print(f"skipped: this tmux draws {t!r} {drawn - 1} columns wide, unlike tmux 3.3")
+            return SKIP
+    start_dashboard(term)
+    term.wait_text("Waiting for session events…")
+    names = [prefix + t * 40 for t in texts for prefix in ("", "x")]
+    log = Session(sandbox)
+    now = utc_now()
+    log.append(log.user("".join(texts) * 10, now),
+               log.assistant([tool_use(f"toolu_{i}", name, {"command": name}) for i, name in enumerate(names)], now))
+    def check_borders(screen, when):
+        for y, line in enumerate(screen.split("\n")[1:29], start=1):
+            cols = tmux_columns(line)
+            at = dict(zip(cols, line))
+            sides = [c for c, ch in at.items() if ch in "│╭╮╰╯"]
+            # The events box on every row; the dashboard's boxes on every row but the blank one under the tokens.
+            expected = [0, 49, 50, 99] if at.get(50) != " " else [0, 49]
+            check(sides == expected and max(cols) <= 99, f"{when}: row {y} has its borders at {sides}", screen)
+
+    total = 1 + len(names)
+    screen = term.wait_text(f" Orvik   1 sessions   {total} events ")
+    time.sleep(0.3)
+    check_borders(term.screen(), "first frame")
+    log.append(log.user("next", utc_now()))
+    term.wait_text(f" Orvik   1 sessions   {total + 1} events ")
+    time.sleep(0.3)
+    check_borders(term.screen(), "after the next change")
+    term.keys("q")
+    check(term.wait_exit() == 0, "status 0", term.screen())
 
 
 TESTS = {name[len("test_"):]: fn for name, fn in globals().items() if name.startswith("test_")}

@@ -1,9 +1,13 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <cstring>
+#include <iosfwd>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 namespace orvik::term {
@@ -43,17 +47,84 @@ struct Style {
   friend bool operator==(const Style&, const Style&) = default;
 };
 
-// One screen cell: the text of one grapheme (empty in the cell after a wide one) and its look.
+// The text of one cell: one grapheme cluster as it is drawn, or nothing (the cell after a wide one), with the
+// columns it takes (0, 1 or 2) and its reach: how many columns past those a terminal that counts the
+// cluster's code points one by one may still draw. Held inline, so that a cell is eight bytes, needs no heap
+// and compares as one word: a frame is swept whole to reset and to diff it. The rarer longer cluster (an
+// emoji sequence, marks piled on a letter) is kept once in a table that every buffer shares.
+class Symbol {
+ public:
+  static constexpr std::size_t inline_bytes = 4;  // one code point of any script, or a letter and its mark
+
+  constexpr Symbol() : bytes_{' '}, size_(1), info_(1) {}
+  // Any text, taken as one cluster as wide as its first code point (at most 2), with no reach.
+  explicit Symbol(std::string_view text);
+  Symbol& operator=(std::string_view text) { return *this = Symbol(text); }
+
+  // One printable ASCII character.
+  static constexpr Symbol ascii(char c) {
+    Symbol s;
+    s.bytes_[0] = c;
+    return s;
+  }
+  // The same in place, written as whole words: a cell built byte by byte on the stack and then copied stalls
+  // the copy, and ASCII is most of every frame.
+  void set_ascii(char c) {
+    const std::uint32_t word = static_cast<unsigned char>(c);
+    std::memcpy(bytes_.data(), &word, sizeof word);
+    size_ = 1;
+    info_ = 1;
+  }
+  // A cluster whose width is known, made or set in place.
+  static Symbol cluster(std::string_view bytes, std::uint16_t width, std::uint16_t reach) {
+    Symbol s;
+    s.assign(bytes, width, reach);
+    return s;
+  }
+  void assign(std::string_view bytes, std::uint16_t width, std::uint16_t reach);
+
+  std::string_view view() const;
+  operator std::string_view() const { return view(); }
+  std::uint16_t width() const { return info_ & 3u; }
+  std::uint16_t reach() const { return static_cast<std::uint16_t>(info_ >> 2); }
+  bool empty() const { return size_ == 0; }
+  // One byte below 0x80: as wide on every terminal as here.
+  bool is_ascii() const { return size_ == 1 && static_cast<unsigned char>(bytes_[0]) < 0x80; }
+  void clear() { *this = Symbol(std::string_view{}); }
+
+  friend bool operator==(const Symbol&, const Symbol&) = default;
+  friend bool operator==(const Symbol& a, std::string_view b) { return a.view() == b; }
+
+ private:
+  static constexpr std::uint8_t interned = 0xff;  // `size_` of a cluster kept in the shared table
+
+  std::array<char, inline_bytes> bytes_{};  // unused bytes are zero, so equal symbols have equal bytes
+  std::uint8_t size_ = 0;
+  std::uint8_t info_ = 0;  // width in the low 2 bits, reach above
+};
+
+std::ostream& operator<<(std::ostream& os, const Symbol& symbol);
+
+// One screen cell: its symbol and its look.
 struct Cell {
-  std::string symbol = " ";
+  Symbol symbol{};
   Color fg = Color::Reset;
   bool bold = false;
 
-  void set_style(Style style);
+  void set_style(Style style) {
+    if (style.fg) fg = *style.fg;
+    if (style.bold) bold = true;
+  }
   void reset() { *this = Cell{}; }
 
-  friend bool operator==(const Cell&, const Cell&) = default;
+  friend bool operator==(const Cell& a, const Cell& b) {
+    std::uint64_t x, y;
+    std::memcpy(&x, &a, sizeof x);
+    std::memcpy(&y, &b, sizeof y);
+    return x == y;
+  }
 };
+static_assert(sizeof(Cell) == 8 && std::is_trivially_copyable_v<Cell>);
 
 // A grid of cells covering `area`, row-major.
 struct Buffer {
@@ -62,8 +133,12 @@ struct Buffer {
 
   static Buffer empty(Rect area);
 
-  Cell& at(std::uint16_t x, std::uint16_t y);
-  const Cell& at(std::uint16_t x, std::uint16_t y) const;
+  Cell& at(std::uint16_t x, std::uint16_t y) {
+    return cells[std::size_t{static_cast<std::uint16_t>(y - area.y)} * area.width + (x - area.x)];
+  }
+  const Cell& at(std::uint16_t x, std::uint16_t y) const {
+    return cells[std::size_t{static_cast<std::uint16_t>(y - area.y)} * area.width + (x - area.x)];
+  }
 
   // Applies `style` to every cell of `area` (clipped to the buffer).
   void set_style(Rect area, Style style);
@@ -83,7 +158,10 @@ struct Grapheme {
   std::uint16_t width = 1;
 };
 
-// Splits UTF-8 text into drawable graphemes. Control and format characters, and anything else without a
+// Splits UTF-8 text into drawable cells. A cell holds more than one code point only where its width is
+// known: marks of no width on a base, and emoji sequences (joined with U+200D, with a skin tone, with the
+// emoji presentation selector, or a flag), which are 2 wide; a code point that would add width starts a
+// cell of its own. Control and format characters outside such sequences, and anything else without a
 // width of its own, become visible stand-ins; invalid UTF-8 becomes U+FFFD.
 std::vector<Grapheme> graphemes(std::string_view text);
 

@@ -18,7 +18,7 @@ namespace orvik::term::testing {
 inline std::string row(const Buffer& buf, std::uint16_t y) {
   std::string out;
   for (std::uint16_t x = 0; x < buf.area.width; ++x)
-    out += buf.at(static_cast<std::uint16_t>(buf.area.x + x), static_cast<std::uint16_t>(buf.area.y + y)).symbol;
+    out += buf.at(static_cast<std::uint16_t>(buf.area.x + x), static_cast<std::uint16_t>(buf.area.y + y)).symbol.view();
   return out;
 }
 
@@ -65,9 +65,9 @@ inline std::vector<StyleRun> style_runs(const Buffer& buf, std::uint16_t y) {
     const Cell& c = buf.at(static_cast<std::uint16_t>(buf.area.x + x), static_cast<std::uint16_t>(buf.area.y + y));
     if (c.symbol.empty()) continue;
     if (out.empty() || out.back().fg != c.fg || out.back().bold != c.bold)
-      out.push_back(StyleRun{c.symbol, c.fg, c.bold});
+      out.push_back(StyleRun{std::string(c.symbol.view()), c.fg, c.bold});
     else
-      out.back().text += c.symbol;
+      out.back().text += c.symbol.view();
   }
   return out;
 }
