@@ -4,15 +4,16 @@
 #include <utf8proc.h>
 
 #include <chrono>
+#include <limits>
 #include <optional>
 
 #include <fmt/format.h>
 
-#include "session_log/json_text.hpp"
 #include "term/input.hpp"
 #include "term/layout.hpp"
 #include "term/text.hpp"
 #include "term/terminal.hpp"
+#include "shown.hpp"
 #include "ui/dashboard.hpp"
 
 namespace orvik::ui {
@@ -71,7 +72,16 @@ std::string argument_preview(const nlohmann::json& input) {
   if (input.is_object())
     for (auto it = input.begin(); it != input.end(); ++it)  // keys in byte order
       if (it->is_string()) return truncate_text(it->get_ref<const std::string&>(), TOOL_ARG_PREVIEW_CHARS);
-  return truncate_text(session_log::compact_json(input), TOOL_ARG_PREVIEW_CHARS);
+  return compact_json_preview(input, TOOL_ARG_PREVIEW_CHARS);
+}
+
+// "{name} {preview}", of which only `cells` columns can be shown: a name that fills them alone is cut there,
+// and then the preview is not formed at all.
+std::string tool_use_detail(const session_log::ToolUse& use, std::size_t cells) {
+  std::size_t clusters = 0;
+  const auto name = shown_prefix(use.name, cells, &clusters);
+  if (clusters > cells) return std::string(name);
+  return fmt::format("{} {}", name, argument_preview(use.input));
 }
 
 struct RowKind {
@@ -80,13 +90,13 @@ struct RowKind {
   std::string detail;
 };
 
-RowKind row_kind(const session_log::EventKind& kind, std::uint64_t budget) {
+RowKind row_kind(const session_log::EventKind& kind, std::uint64_t budget, std::size_t detail_cells) {
   using namespace session_log;
   return std::visit(
       [&](const auto& k) -> RowKind {
         using K = std::decay_t<decltype(k)>;
         if constexpr (std::is_same_v<K, ToolUse>)
-          return {"TOOL▶", Color::Green, fmt::format("{} {}", k.name, argument_preview(k.input))};
+          return {"TOOL▶", Color::Green, tool_use_detail(k, detail_cells)};
         else if constexpr (std::is_same_v<K, ToolResult>)
           return {"TOOL◀", Color::Blue, truncate_text(k.content, budget)};
         else if constexpr (std::is_same_v<K, Assistant>)
@@ -126,8 +136,11 @@ std::string truncate_text(std::string_view text, std::uint64_t max_chars) {
   return std::string(trimmed);
 }
 
-Line event_row(const SessionEvent& event, std::uint64_t budget) {
-  RowKind kind = row_kind(event.kind, budget);
+namespace {
+
+// The row, with a tool use's detail formed only as far as `detail_cells` columns can show it.
+Line event_row(const SessionEvent& event, std::uint64_t budget, std::size_t detail_cells) {
+  RowKind kind = row_kind(event.kind, budget, detail_cells);
   Line line;
   line.spans.reserve(3);
   line.spans.push_back(Span{clock_text(event.timestamp), Style::with_fg(Color::DarkGray)});
@@ -137,12 +150,21 @@ Line event_row(const SessionEvent& event, std::uint64_t budget) {
   return line;
 }
 
+}  // namespace
+
+Line event_row(const SessionEvent& event, std::uint64_t budget) {
+  return event_row(event, budget, std::numeric_limits<std::size_t>::max());
+}
+
 std::vector<term::ListItem> collect_event_rows(const std::deque<SessionEvent>& events, std::size_t limit,
                                                std::uint64_t budget) {
   std::vector<term::ListItem> rows;
   rows.reserve(std::min(events.size(), limit));
+  // A detail starts 15 columns into the box and ends at its border: the half is budget + 22 columns wide,
+  // or at most 22 when the budget is 0.
+  const std::size_t detail_cells = static_cast<std::size_t>(budget) + EVENT_ROW_RESERVED_COLUMNS - 2 - 15;
   for (auto it = events.rbegin(); it != events.rend() && rows.size() < limit; ++it)
-    rows.push_back(term::ListItem{event_row(*it, budget), Style{}});
+    rows.push_back(term::ListItem{event_row(*it, budget, detail_cells), Style{}});
   return rows;
 }
 
