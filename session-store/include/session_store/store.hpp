@@ -112,7 +112,7 @@ struct Session {
   void apply(const SessionEvent& event);
   // Appends `step` unless the last step equals it.
   void push_step(Step step);
-  // Every pending call, in the map's order. The pointers go stale at the next change of the session.
+  // Every pending call, in the map's order. The pointers go stale at the next ingest.
   std::vector<const ToolCall*> running_tools() const;
 };
 
