@@ -168,7 +168,9 @@ std::vector<term::ListItem> collect_event_rows(const std::deque<SessionEvent>& e
   return rows;
 }
 
-void draw_frame(term::Frame& frame, const App& app) {
+void draw_frame(term::Frame& frame, const App& app) { draw_frame(frame, app, session_log::now_utc()); }
+
+void draw_frame(term::Frame& frame, const App& app, session_log::Timestamp now) {
   using namespace term;
   const auto [header, body, footer] = split<3>(Layout::vertical({Length(1), Min(0), Length(1)}), frame.area());
 
@@ -185,7 +187,7 @@ void draw_frame(term::Frame& frame, const App& app) {
                       left);
 
   if (const auto* session = app.store.latest()) {
-    draw_dashboard(frame, right, *session, app.tick);
+    draw_dashboard(frame, right, *session, app.tick, now);
   } else {
     frame.render_widget(Paragraph{.lines = {Line{{Span{std::string(WAITING_TEXT)}}}},
                                   .style = Style::with_fg(Color::DarkGray),
@@ -200,6 +202,20 @@ void draw_frame(term::Frame& frame, const App& app) {
 
 namespace {
 
+// Whether the screen changes with the tick or the clock alone: the Thinking row's spinner, or a running call
+// inside the window, with its spinner and elapsed time.
+bool moves_on_its_own(const App& app, session_log::Timestamp now) {
+  const auto* session = app.store.latest();
+  if (!session) return false;
+  if (session->awaiting_reply) return true;
+  bool recent = false;
+  session->pending.newest_first([&](const session_store::ToolCall& call) {
+    recent = within_window(std::get<session_store::Running>(call.status).started_at, now);
+    return false;  // the latest start is the one nearest the window
+  });
+  return recent;
+}
+
 bool is_quit_key(const term::Event& event) {
   const auto* key = std::get_if<term::KeyEvent>(&event);
   return key && (key->code.is_char(U'q') || key->code.kind == term::KeyCode::Kind::Esc);
@@ -209,15 +225,31 @@ bool is_quit_key(const term::Event& event) {
 Result<void> run_loop(App& app, session_log::Receiver<SessionEvent>& events, term::Terminal& terminal) {
   // Opened at the first wait, so that its failure is a failure of the wait.
   std::optional<term::Input> input;
+  // A frame is built only when it may differ from the last one drawn: after a change to the App, after any
+  // input (a resize among them), or while a spinner or an elapsed time is on screen, or was on the last frame.
+  // Otherwise the full redraw would send nothing, and skipping it sends nothing too.
+  bool changed = true;
+  bool was_moving = false;
   for (;;) {
     while (auto event = events.try_recv())
-      if (!session_log::is_heartbeat(*event)) push_event(app, std::move(*event));
+      if (!session_log::is_heartbeat(*event)) {
+        push_event(app, std::move(*event));
+        changed = true;
+      }
     ++app.tick;
-    if (auto drawn = terminal.draw([&](term::Frame& frame) { draw_frame(frame, app); }); !drawn) return drawn;
+    const auto now = session_log::now_utc();
+    const bool moving = moves_on_its_own(app, now);
+    if (changed || moving || was_moving) {
+      if (auto drawn = terminal.draw([&](term::Frame& frame) { draw_frame(frame, app, now); }); !drawn)
+        return drawn;
+      changed = false;
+      was_moving = moving;
+    }
     if (!input) {
       auto opened = term::Input::open();
       if (!opened) return std::unexpected(std::move(opened.error()));
       input.emplace(std::move(*opened));
+      changed = true;  // a resize before the input listened for one came as no event
     }
     auto ready = input->poll(POLL_TIMEOUT);
     if (!ready) return std::unexpected(std::move(ready.error()));
@@ -225,6 +257,7 @@ Result<void> run_loop(App& app, session_log::Receiver<SessionEvent>& events, ter
       auto event = input->read();
       if (!event) return std::unexpected(std::move(event.error()));
       if (is_quit_key(*event)) app.quit = true;
+      changed = true;
     }
     if (app.quit) return {};
   }
