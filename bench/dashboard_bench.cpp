@@ -7,7 +7,10 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
 
+#include "corpus.hpp"
+#include "session_log/parse_line.hpp"
 #include "term/buffer.hpp"
 #include "term/frame.hpp"
 #include "ui/app.hpp"
@@ -125,6 +128,59 @@ BENCHMARK(BM_DrawFrame)
     ->ArgName("case")  // 0 short, 1 50 MB name, 2 {"n":[0..5000000]}, 3 30 such rows, 4 Tools of 20×5 MB, 5 100k pending
     ->DenseRange(Short, Pending100k)
     ->Unit(benchmark::kMicrosecond);
+
+// The dashboard's share of a catch-up: push_event over the events of the first 20 MB of the synthetic log,
+// made on another thread as the watcher makes them, so that each one held and let go is freed here.
+void BM_PushEvent(benchmark::State& state) {
+  const auto& corpus = orvik::bench::synthetic_corpus();
+  if (corpus.lines.empty()) {
+    state.SkipWithError("no synthetic corpus");
+    return;
+  }
+  std::int64_t bytes = 0, count = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::vector<session_log::SessionEvent> events;
+    std::int64_t read = 0;
+    std::thread watcher([&] {
+      for (const auto& line : corpus.lines) {
+        if (read >= 20'000'000) break;
+        read += static_cast<std::int64_t>(line.size());
+        if (auto parsed = session_log::parse_line(line))
+          for (auto& e : *parsed) events.push_back(std::move(e));
+      }
+    });
+    watcher.join();
+    auto app = std::make_unique<ui::App>();
+    state.ResumeTiming();
+    switch (state.range(0)) {
+      case 0:
+        for (auto& e : events) ui::push_event(*app, std::move(e));
+        break;
+      case 1:  // what the store alone costs
+        for (auto& e : events) app->store.ingest(e);
+        break;
+      default:  // the store, then each event let go at once: what freeing costs
+        for (auto& e : events) {
+          app->store.ingest(e);
+          auto gone = std::move(e);
+        }
+    }
+    benchmark::DoNotOptimize(app->events.size());
+    state.PauseTiming();
+    bytes += read;
+    count += static_cast<std::int64_t>(events.size());
+    app.reset();
+    events.clear();
+    state.ResumeTiming();
+  }
+  state.SetBytesProcessed(bytes);
+  state.SetItemsProcessed(count);
+}
+BENCHMARK(BM_PushEvent)
+    ->ArgName("part")  // 0 push_event, 1 ingest alone, 2 ingest and free
+    ->DenseRange(0, 2)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
