@@ -8,6 +8,8 @@ Usage: whole_program.py ORVIK_BINARY [IDLE_SECONDS] [PROBES]
 The second form writes CORPUS (a generated log) into a new session log while the program runs and gives the
 watcher thread's CPU time and the wall time until a line written after it shows, as MB/s; with the watcher
 benchmark binary it also gives parse_line alone over the same log, in the same run, and the ratios.
+       whole_program.py --idle-after LOG ORVIK_BINARY [IDLE_SECONDS]
+           idle CPU at 80x24 and 200x60 once LOG (a big log, say gen_corpus.py --mb 100) has been caught up with
 """
 
 import fcntl
@@ -16,6 +18,7 @@ import os
 import random
 import re
 import select
+import shutil
 import statistics
 import struct
 import subprocess
@@ -32,11 +35,11 @@ CSI = re.compile(rb"\x1b\[[0-9;?]*[A-Za-z]")
 
 
 class Terminal:
-    """orvik on a 120x40 pseudo-terminal; everything it writes is read and counted."""
+    """orvik on a pseudo-terminal (120x40 unless told); everything it writes is read and counted."""
 
-    def __init__(self, sandbox):
+    def __init__(self, sandbox, columns=120, rows=40):
         self.master, slave = os.openpty()
-        fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 40, 120, 0, 0))
+        fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", rows, columns, 0, 0))
         self.proc = subprocess.Popen([sandbox.binary], stdin=slave, stdout=slave, stderr=subprocess.DEVNULL,
                                      env=sandbox.env(TERM="xterm-256color"), start_new_session=True)
         os.close(slave)
@@ -143,9 +146,40 @@ def catch_up(binary, corpus, bench=None):
         sandbox.cleanup()
 
 
+def idle_after(binary, log, idle_seconds):
+    """Idle CPU once `log` has been read in full, at two screen sizes."""
+    for columns, rows in ((80, 24), (200, 60)):
+        sandbox = Sandbox(binary)
+        term = Terminal(sandbox, columns, rows)
+        try:
+            if term.pump(until=b"Waiting for session") is None:
+                print("whole_program: the dashboard did not start", file=sys.stderr)
+                return 1
+            os.makedirs(os.path.join(sandbox.projects, "big"))
+            shutil.copyfile(log, os.path.join(sandbox.projects, "big", "log.jsonl"))
+            before = -1.0
+            while True:  # caught up once a second passes with next to no CPU
+                term.pump(timeout=1.0)
+                now = term.cpu_seconds()
+                if now - before < 0.02:
+                    break
+                before = now
+            written, cpu, start = term.written, term.cpu_seconds(), time.monotonic()
+            term.pump(timeout=idle_seconds)
+            elapsed = time.monotonic() - start
+            print(f"idle after {os.path.basename(log)} at {columns}x{rows} over {elapsed:.1f} s: "
+                  f"{(term.cpu_seconds() - cpu) / elapsed * 100:.2f} % of one core, {term.written - written} bytes")
+        finally:
+            term.close()
+            sandbox.cleanup()
+    return 0
+
+
 def main():
     if len(sys.argv) >= 4 and sys.argv[1] == "--catch-up":
         return catch_up(*sys.argv[2:5])
+    if len(sys.argv) > 3 and sys.argv[1] == "--idle-after":
+        return idle_after(sys.argv[3], sys.argv[2], float(sys.argv[4]) if len(sys.argv) > 4 else 10.0)
     if len(sys.argv) < 2:
         print(__doc__, file=sys.stderr)
         return 2
