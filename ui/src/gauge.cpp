@@ -28,7 +28,7 @@ double estimated_cost(const session_log::TokenUsage& totals) {
          1000000.0;
 }
 
-Paragraph slot_line(std::string text, std::uint8_t borders) {
+Paragraph slot_line(std::string text, Borders borders) {
   return Paragraph{.lines = {Line{{Span{std::move(text)}}}},
                    .style = Style::with_fg(Color::DarkGray),
                    .block = Block{.borders = borders}};
@@ -51,15 +51,17 @@ void draw_tokens_panel(Frame& frame, Rect area, const session_store::Session& se
   frame.render_widget(Gauge{.ratio = ratio,
                             .label = std::move(label),
                             .gauge_style = Style::with_fg(bar_color(ratio)),
-                            .block = Block{.title = " Tokens (last turn) ", .borders = TOP | LEFT | RIGHT}},
+                            .block = Block{.title = " Tokens (last turn) ",
+                                           .borders = Borders::Top | Borders::Left | Borders::Right}},
                       gauge_slot);
 
   const auto& t = session.totals;
   frame.render_widget(
       slot_line(fmt::format(" session total  in={}  out={}  cache_r={}", t.input, t.output, t.cache_read),
-                LEFT | RIGHT),
+                Borders::Left | Borders::Right),
       totals_slot);
-  frame.render_widget(slot_line(fmt::format(" est. cost: ${:.4f}", estimated_cost(t)), LEFT | RIGHT | BOTTOM),
+  frame.render_widget(slot_line(fmt::format(" est. cost: ${:.4f}", estimated_cost(t)),
+                                Borders::Left | Borders::Right | Borders::Bottom),
                       cost_slot);
 }
 
