@@ -176,10 +176,6 @@ std::vector<const ToolCall*> recent_running_tools(std::vector<const ToolCall*> c
   return calls;
 }
 
-void draw_steps_panel(Frame& frame, Rect area, const Session& session, std::uint64_t tick) {
-  draw_steps_panel(frame, area, session, tick, session_log::now_utc());
-}
-
 void draw_steps_panel(Frame& frame, Rect area, const Session& session, std::uint64_t tick, session_log::Timestamp now) {
   const std::size_t budget = area.height > 2 ? area.height - 2u : 0u;
   const std::string spinner(SPINNER_FRAMES[tick % SPINNER_FRAMES.size()]);
@@ -204,10 +200,6 @@ void draw_steps_panel(Frame& frame, Rect area, const Session& session, std::uint
     rows.push_back(finished_row(*it, cells));
 
   frame.render_widget(list, area);
-}
-
-void draw_dashboard(Frame& frame, Rect area, const Session& session, std::uint64_t tick) {
-  draw_dashboard(frame, area, session, tick, session_log::now_utc());
 }
 
 void draw_dashboard(Frame& frame, Rect area, const Session& session, std::uint64_t tick, session_log::Timestamp now) {

@@ -4,7 +4,7 @@
 
 #include "session_log/json_text.hpp"
 #include "term/testing.hpp"
-#include "ui/tui.hpp"
+#include "ui/events_panel.hpp"
 
 namespace orvik::ui {
 namespace {
