@@ -22,6 +22,8 @@ template <class... F>
 struct overloaded : F... {
   using F::operator()...;
 };
+template <class... F>
+overloaded(F...) -> overloaded<F...>;  // clang 16 does not deduce an aggregate's arguments
 
 Style bold(Color c) { return Style::with_fg(c, true); }
 Style plain(Color c) { return Style::with_fg(c); }
