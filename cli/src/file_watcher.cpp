@@ -89,7 +89,7 @@ struct FileWatcher::Impl {
   // Watches `root` and the directories below it. With `report_contents` everything found is reported as
   // created. A folder that cannot be watched is reported to `out`, once for as long as it stays so; a failure
   // on `root` itself is returned instead when `root_required`.
-  Result<> add_tree(const fs::path& root, bool report_contents, bool root_required,
+  Result<void> add_tree(const fs::path& root, bool report_contents, bool root_required,
                     std::vector<NotifyMessage>& out) {
     std::vector<fs::path> todo{root};
     std::unordered_set<int> visited;
@@ -302,7 +302,7 @@ FileWatcher::FileWatcher(FileWatcher&&) noexcept = default;
 FileWatcher& FileWatcher::operator=(FileWatcher&&) noexcept = default;
 FileWatcher::~FileWatcher() = default;
 
-Result<> FileWatcher::watch(const fs::path& root) {
+Result<void> FileWatcher::watch(const fs::path& root) {
   std::lock_guard lock(impl_->mutex);
   const auto before = impl_->pending.size();
   auto result = impl_->add_tree(root, false, true, impl_->pending);

@@ -352,7 +352,7 @@ Result<OpenLog> open_log(const fs::path& path) {
 
 }  // namespace
 
-Result<> tail_file(const fs::path& path, Offsets& offsets, Sender<SessionEvent>& events) {
+Result<void> tail_file(const fs::path& path, Offsets& offsets, Sender<SessionEvent>& events) {
   auto opened = open_log(path);
   if (!opened) return std::unexpected(opened.error());
   const auto& [file, st] = *opened;

@@ -514,7 +514,7 @@ class TailFileTest : public ::testing::Test {
     tx_.emplace(std::move(tx));
     rx_.emplace(std::move(rx));
   }
-  Result<> tail() { return tail_file(log_, offsets_, *tx_); }
+  Result<void> tail() { return tail_file(log_, offsets_, *tx_); }
   std::uint64_t offset() { return offsets_.at(log_.native()).offset; }
 };
 

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstring>
 
+#include "base/hex.hpp"
 #include "messages.hpp"
 #include "reader.hpp"
 
@@ -28,12 +29,7 @@ constexpr std::array<char, 256> simple_escapes = [] {
 
 char simple_escape(char c) { return simple_escapes[static_cast<unsigned char>(c)]; }
 
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+using base::hex_value;
 
 char* put_utf8(char* o, std::uint32_t cp) {
   if (cp < 0x80) {

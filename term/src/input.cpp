@@ -16,8 +16,6 @@ namespace orvik::term {
 
 namespace {
 
-std::unexpected<Error> last_os_error() { return std::unexpected(os_error(errno)); }
-
 using Kind = KeyCode::Kind;
 
 enum class Parsed : std::uint8_t { Incomplete, Done, Invalid };

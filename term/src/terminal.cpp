@@ -15,12 +15,6 @@
 
 namespace orvik::term {
 
-namespace {
-
-std::unexpected<Error> last_os_error() { return std::unexpected(os_error(errno)); }
-
-}  // namespace
-
 Result<void> write_all(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t n = ::write(fd, bytes.data(), bytes.size());

@@ -11,7 +11,7 @@
 
 #include "session_log/channel.hpp"
 #include "session_log/event.hpp"
-#include "term/error.hpp"
+#include "base/error.hpp"
 
 namespace orvik::cli {
 

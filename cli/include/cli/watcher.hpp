@@ -14,7 +14,7 @@
 
 #include "session_log/channel.hpp"
 #include "session_log/event.hpp"
-#include "term/error.hpp"
+#include "base/error.hpp"
 
 namespace orvik::cli {
 
@@ -68,7 +68,7 @@ bool is_log_path(const std::filesystem::path& path);
 // A failed send stops the reading with success. Fails with the system's error when the file cannot be
 // opened, positioned or read, and with "not a regular file", before reading anything, for a FIFO, a device
 // or a socket; the first open of a log makes the offset entry, at 0.
-Result<> tail_file(const std::filesystem::path& path, Offsets& offsets,
+Result<void> tail_file(const std::filesystem::path& path, Offsets& offsets,
                    session_log::Sender<session_log::SessionEvent>& events);
 
 // The watcher thread: follows the logs under ~/.claude/{projects,sessions} and sends their events, with a

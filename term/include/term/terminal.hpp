@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "term/buffer.hpp"
-#include "term/error.hpp"
+#include "base/error.hpp"
 #include "term/frame.hpp"
 
 namespace orvik::term {

@@ -8,7 +8,7 @@
 
 #include "session_log/channel.hpp"
 #include "session_log/event.hpp"
-#include "term/error.hpp"
+#include "base/error.hpp"
 #include "term/frame.hpp"
 #include "term/text.hpp"
 #include "term/widgets.hpp"
