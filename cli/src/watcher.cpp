@@ -24,7 +24,7 @@
 namespace orvik::cli {
 
 namespace fs = std::filesystem;
-using session_log::Sender;
+using base::Sender;
 using session_log::SessionEvent;
 
 namespace {
@@ -253,7 +253,7 @@ std::optional<std::string> follow(Sender<SessionEvent> events) {
   if (!home) return std::string(msg::no_home);
   const fs::path claude = *home / ".claude";
   Offsets offsets;
-  auto [notify_tx, notify_rx] = session_log::channel<NotifyMessage>();
+  auto [notify_tx, notify_rx] = base::channel<NotifyMessage>();
   auto watcher = FileWatcher::create(
       [tx = std::move(notify_tx)](NotifyMessage message) mutable { (void)tx.send(std::move(message)); });
   if (!watcher) return watcher.error().message;
@@ -266,7 +266,7 @@ std::optional<std::string> follow(Sender<SessionEvent> events) {
 
   for (;;) {
     auto received = notify_rx.recv_timeout(RECV_TIMEOUT);
-    if (std::holds_alternative<session_log::Disconnected>(received)) break;
+    if (std::holds_alternative<base::Disconnected>(received)) break;
     if (auto* message = std::get_if<NotifyMessage>(&received)) {
       if (auto* change = std::get_if<Notification>(message)) {
         if (change->kind != ChangeKind::Create && change->kind != ChangeKind::Modify) continue;
@@ -279,7 +279,7 @@ std::optional<std::string> follow(Sender<SessionEvent> events) {
         report(msg::notify_error, std::get<Error>(*message).message);
       }
     }
-    if (events.send(session_log::make_heartbeat())) break;
+    if (!events.send(session_log::make_heartbeat())) break;
   }
   return std::nullopt;
 }
@@ -405,7 +405,7 @@ Result<void> tail_file(const fs::path& path, Offsets& offsets, Sender<SessionEve
       continue;
     }
     for (auto& event : *parsed) {
-      if (events.send(std::move(event))) return {};  // the dashboard is gone; this line stays unread
+      if (!events.send(std::move(event))) return {};  // the dashboard is gone; this line stays unread
     }
     log.offset += bytes.size();
   }

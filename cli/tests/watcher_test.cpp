@@ -34,7 +34,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using session_log::Receiver;
+using base::Receiver;
 using session_log::SessionEvent;
 using testing::append;
 using testing::StderrCapture;
@@ -81,7 +81,7 @@ class WatchSessionsTest : public ::testing::Test {
   fs::path sessions() const { return claude() / "sessions"; }
 
   void start() {
-    auto [tx, rx] = session_log::channel<SessionEvent>();
+    auto [tx, rx] = base::channel<SessionEvent>();
     rx_.emplace(std::move(rx));
     thread_ = std::thread([this, tx = std::move(tx)]() mutable {
       watch_sessions(std::move(tx));
@@ -505,12 +505,12 @@ class TailFileTest : public ::testing::Test {
   TempDir dir_;
   fs::path log_ = dir_.path / "s.jsonl";
   Offsets offsets_;
-  std::optional<session_log::Sender<SessionEvent>> tx_;
+  std::optional<base::Sender<SessionEvent>> tx_;
   std::optional<Receiver<SessionEvent>> rx_;
   StderrCapture stderr_;
 
   void SetUp() override {
-    auto [tx, rx] = session_log::channel<SessionEvent>();
+    auto [tx, rx] = base::channel<SessionEvent>();
     tx_.emplace(std::move(tx));
     rx_.emplace(std::move(rx));
   }
@@ -753,7 +753,7 @@ TEST(WatchSessions, ReportsEachFolderThatCannotBeWatchedOnceAndFollowsTheRest) {
   auto [status, text] = in_child([&] {
     if (!own_watch_limit(4)) return NO_NAMESPACE;
     ::setenv("HOME", home.path.c_str(), 1);
-    auto [tx, receiver] = session_log::channel<SessionEvent>();
+    auto [tx, receiver] = base::channel<SessionEvent>();
     std::optional<Receiver<SessionEvent>> rx(std::move(receiver));
     std::thread watcher(watch_sessions, std::move(tx));
     // The next event that is not a Heartbeat, or with `heartbeat` the next Heartbeat.
@@ -808,10 +808,10 @@ TEST(WatchSessions, EndsWithAWatcherErrorWithoutAHomeDirectory) {
     ::close(pipe_fds[1]);
     ::unsetenv("HOME");
     if (::setuid(uid) != 0) ::_exit(2);
-    auto [tx, rx] = session_log::channel<SessionEvent>();
+    auto [tx, rx] = base::channel<SessionEvent>();
     watch_sessions(std::move(tx));
     // The thread ended at once: nothing but the closed channel is left.
-    ::_exit(std::holds_alternative<session_log::Disconnected>(rx.recv_timeout(0ms)) ? 0 : 3);
+    ::_exit(std::holds_alternative<base::Disconnected>(rx.recv_timeout(0ms)) ? 0 : 3);
   }
   ::close(pipe_fds[1]);
   std::string text;
