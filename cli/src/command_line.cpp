@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "base/fd.hpp"
 #include "usage_text.hpp"
 #include "utf8.hpp"
-#include "write_all.hpp"
 
 namespace orvik::cli {
 namespace {
@@ -303,7 +303,7 @@ Cli parse_cli(int argc, char** argv) {
   if (auto* cli = std::get_if<Cli>(&outcome)) return *cli;
   const auto& exit = std::get<CliExit>(outcome);
   const int fd = exit.stream == Stream::out ? STDOUT_FILENO : STDERR_FILENO;
-  write_all(fd, render(exit.text, colour_wanted(::isatty(fd) == 1, ColourEnv::from_process())));
+  (void)base::write_all(fd, render(exit.text, colour_wanted(::isatty(fd) == 1, ColourEnv::from_process())));
   std::exit(exit.status);
 }
 

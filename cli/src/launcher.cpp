@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/fd.hpp"
 #include "utf8.hpp"
-#include "write_all.hpp"
 
 extern char** environ;
 
@@ -70,7 +70,7 @@ Result<void> launch_detached() {
   for (const auto& t : TERMINALS) {
     if (!spawn(t.program, t.argument, *exe)) continue;
     // The emulator has started: a closed stdout does not undo that.
-    write_all(STDOUT_FILENO, fmt::format(fmt::runtime(msg::launched), t.program));
+    (void)base::write_all(STDOUT_FILENO, fmt::format(fmt::runtime(msg::launched), t.program));
     return {};
   }
   std::vector<std::string_view> names;

@@ -15,8 +15,8 @@
 
 #include <fmt/format.h>
 
+#include "base/fd.hpp"
 #include "cli/file_watcher.hpp"
-#include "fd.hpp"
 #include "utf8.hpp"
 #include "session_log/parse_line.hpp"
 #include "term/text.hpp"
@@ -104,13 +104,7 @@ template <class... Args>
 void report(std::string_view format, const Args&... args) {
   std::string line = displayable(fmt::format(fmt::runtime(format), args...));
   line += '\n';
-  std::string_view rest = line;
-  while (!rest.empty()) {
-    const ssize_t n = ::write(STDERR_FILENO, rest.data(), rest.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    rest.remove_prefix(static_cast<std::size_t>(n));
-  }
+  (void)base::write_all(STDERR_FILENO, line);  // stderr is the only place to say it failed
 }
 
 void report_parse_error(const fs::path& path, std::string_view error) {
@@ -152,17 +146,13 @@ class LineReader {
       }
       make_room();
       const std::size_t had = buffer_.size();
-      ssize_t n = 0;
-      int err = 0;
+      std::expected<std::size_t, int> n;
       buffer_.resize_and_overwrite(buffer_.capacity(), [&](char* p, std::size_t room) {
-        do {
-          n = ::read(fd_, p + had, room - had);
-        } while (n < 0 && errno == EINTR);
-        err = errno;
-        return had + static_cast<std::size_t>(std::max<ssize_t>(n, 0));
+        n = base::read_some(fd_, p + had, room - had);
+        return had + n.value_or(0);
       });
-      if (n < 0) return std::unexpected(os_error(err));
-      at_end_ = n == 0;
+      if (!n) return std::unexpected(os_error(n.error()));
+      at_end_ = *n == 0;
     }
   }
 
@@ -331,12 +321,12 @@ bool is_special(const fs::path& path) {
 // block (O_NONBLOCK, harmless for a regular file), and what was opened is checked before anything is read. A
 // directory keeps the system's own complaint.
 struct OpenLog {
-  Fd file;
+  base::Fd file;
   struct stat status;
 };
 
 Result<OpenLog> open_log(const fs::path& path) {
-  Fd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  base::Fd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (file.fd < 0) {
     const int err = errno;
     // A socket cannot be opened at all.

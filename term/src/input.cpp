@@ -337,12 +337,11 @@ Result<bool> Input::poll(std::chrono::milliseconds timeout) {
     if (fds[0].revents & POLLNVAL) return std::unexpected(os_error(EBADF));
     if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
       char buf[1024];
-      const ssize_t got = ::read(s.tty.fd, buf, sizeof buf);
-      if (got < 0 && errno != EINTR && errno != EAGAIN) return last_os_error();
+      const auto got = base::read_some(s.tty.fd, buf, sizeof buf);
+      if (!got && got.error() != EAGAIN) return std::unexpected(os_error(got.error()));
       // A terminal reads as end of file only once it has hung up.
       if (got == 0) return std::unexpected(os_error(EIO));
-      if (got > 0)
-        s.decoder.feed(std::string_view(buf, static_cast<std::size_t>(got)), got == sizeof buf, s.ready);
+      if (got && *got > 0) s.decoder.feed(std::string_view(buf, *got), *got == sizeof buf, s.ready);
     }
     if (!s.ready.empty()) return true;
     if (!forever && clock::now() >= deadline) return false;

@@ -118,7 +118,7 @@ struct Dashboard {
   bool shows(std::string_view text) {
     return read_until([&](const std::string& out) { return out.find(text) != std::string::npos; });
   }
-  void type(std::string_view keys) { ASSERT_TRUE(term::write_all(master, keys)); }
+  void type(std::string_view keys) { ASSERT_TRUE(base::write_all(master, keys)); }
 
   // Waits for the child to end, reading what it writes meanwhile and after; 128 + the signal that ended it.
   int exit_status() {
