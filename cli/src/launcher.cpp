@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "base/fd.hpp"
-#include "utf8.hpp"
+#include "base/utf8.hpp"
 
 extern char** environ;
 
@@ -57,7 +57,7 @@ Result<std::string> executable_path(const char* link) {
     }
     if (static_cast<std::size_t>(n) < buf.size()) {
       std::string path(buf.data(), static_cast<std::size_t>(n));
-      if (!is_utf8(path)) return std::unexpected(Error{std::string(msg::path_not_utf8), {}});
+      if (!base::is_utf8(path)) return std::unexpected(Error{std::string(msg::path_not_utf8), {}});
       return path;
     }
     buf.resize(buf.size() * 2);  // the target may have been cut short

@@ -16,10 +16,10 @@
 #include <fmt/format.h>
 
 #include "base/fd.hpp"
+#include "base/text.hpp"
+#include "base/utf8.hpp"
 #include "cli/file_watcher.hpp"
-#include "utf8.hpp"
 #include "session_log/parse_line.hpp"
-#include "term/text.hpp"
 
 namespace orvik::cli {
 
@@ -39,70 +39,10 @@ inline constexpr std::string_view parse_error = "parse error for {}: {}";
 inline constexpr std::string_view unparseable = "skipping unparseable line: {}";
 }  // namespace msg
 
-// Both ends of valid UTF-8 without Unicode white space.
-std::string_view trim(std::string_view s) {
-  while (!s.empty()) {
-    std::size_t end = 0;
-    const auto c = next_char(s, end);
-    if (!c || !term::is_white_space(*c)) break;
-    s.remove_prefix(end);
-  }
-  while (!s.empty()) {
-    std::size_t start = s.size() - 1;
-    while (start > 0 && (static_cast<unsigned char>(s[start]) & 0xc0) == 0x80) --start;
-    std::size_t end = start;
-    const auto c = next_char(s, end);
-    if (!c || end != s.size() || !term::is_white_space(*c)) break;
-    s.remove_suffix(s.size() - start);
-  }
-  return s;
-}
-
-void append_utf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xc0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3f));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xe0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3f));
-    out += static_cast<char>(0x80 | (cp & 0x3f));
-  } else {
-    out += static_cast<char>(0xf0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3f));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3f));
-    out += static_cast<char>(0x80 | (cp & 0x3f));
-  }
-}
-
-// Text for a terminal that the dashboard holds: bytes that are not UTF-8 become U+FFFD, and control
-// characters, which could act on the terminal, become visible stand-ins.
-std::string displayable(std::string_view s) {
-  std::string out;
-  out.reserve(s.size());
-  for (std::size_t pos = 0; pos < s.size();) {
-    const std::size_t start = pos;
-    const auto c = next_char(s, pos);
-    if (!c) {
-      append_utf8(out, U'\uFFFD');
-    } else if (*c < 0x20) {
-      append_utf8(out, 0x2400 + *c);  // control pictures
-    } else if (*c == 0x7f) {
-      append_utf8(out, U'\u2421');
-    } else if (*c >= 0x80 && *c < 0xa0) {
-      append_utf8(out, U'\uFFFD');
-    } else {
-      out.append(s.substr(start, pos - start));
-    }
-  }
-  return out;
-}
-
 // One diagnostic, in one write so that it is not torn apart by anything else writing to the terminal.
 template <class... Args>
 void report(std::string_view format, const Args&... args) {
-  std::string line = displayable(fmt::format(fmt::runtime(format), args...));
+  std::string line = base::terminal_safe(fmt::format(fmt::runtime(format), args...));
   line += '\n';
   (void)base::write_all(STDERR_FILENO, line);  // stderr is the only place to say it failed
 }
@@ -197,8 +137,8 @@ void follow_value(std::string_view line, Unfinished& u) {
     // White space before it, as the trim takes it away.
     while (i < line.size()) {
       std::size_t next = i;
-      const auto c = next_char(line, next);
-      if (!c || !term::is_white_space(*c)) break;
+      const auto c = base::next_char(line, next);
+      if (!c || !base::is_white_space(*c)) break;
       i = next;
     }
     if (i == line.size()) {
@@ -365,10 +305,10 @@ Result<void> tail_file(const fs::path& path, Offsets& offsets, Sender<SessionEve
     const std::string_view bytes = got->bytes;
     if (bytes.empty()) return {};
     if (!line.not_utf8) {
-      const auto utf8 = check_utf8(bytes, line.checked);
-      line.not_utf8 = utf8 == Utf8Check::Invalid || (utf8 == Utf8Check::Truncated && got->complete);
+      const auto utf8 = base::check_utf8(bytes, line.checked);
+      line.not_utf8 = utf8 == base::Utf8Check::Invalid || (utf8 == base::Utf8Check::Truncated && got->complete);
       // A last line cut inside a character waits for the rest of it.
-      if (utf8 == Utf8Check::Truncated && !got->complete) break;
+      if (utf8 == base::Utf8Check::Truncated && !got->complete) break;
     }
     if (!got->complete) {
       // A last line without "\n" may still be being written; until it reads it is kept for the next call.
@@ -381,7 +321,7 @@ Result<void> tail_file(const fs::path& path, Offsets& offsets, Sender<SessionEve
       log.offset += bytes.size();
       continue;
     }
-    const std::string_view trimmed = trim(bytes);
+    const std::string_view trimmed = base::trim_white_space(bytes);
     if (trimmed.empty()) {
       if (!got->complete) break;
       log.offset += bytes.size();

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <optional>
 
+#include "base/utf8.hpp"
 #include "term/terminal.hpp"
 
 namespace orvik::term {
@@ -181,12 +182,12 @@ Outcome parse_utf8(std::string_view buf) {
   for (std::size_t i = 1; i < buf.size() && i < need; ++i)
     if ((static_cast<unsigned char>(buf[i]) & 0xc0) != 0x80) return invalid;
   if (buf.size() < need) return incomplete;
-  utf8proc_int32_t cp = 0;
-  if (utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(buf.data()), static_cast<utf8proc_ssize_t>(need),
-                       &cp) != static_cast<utf8proc_ssize_t>(need))
-    return invalid;
-  const std::uint8_t mods = utf8proc_category(cp) == UTF8PROC_CATEGORY_LU ? SHIFT : NO_MODIFIERS;
-  return done(KeyCode::character(static_cast<char32_t>(cp)), mods);
+  std::size_t end = 0;
+  const auto c = base::next_char(buf.substr(0, need), end);
+  if (!c || end != need) return invalid;
+  const std::uint8_t mods =
+      utf8proc_category(static_cast<utf8proc_int32_t>(*c)) == UTF8PROC_CATEGORY_LU ? SHIFT : NO_MODIFIERS;
+  return done(KeyCode::character(*c), mods);
 }
 
 Outcome parse_event(std::string_view buf, bool more) {

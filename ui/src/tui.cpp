@@ -8,6 +8,7 @@
 
 #include <fmt/format.h>
 
+#include "base/text.hpp"
 #include "session_log/json_text.hpp"
 #include "term/input.hpp"
 #include "term/layout.hpp"
@@ -36,7 +37,7 @@ std::string header_text(std::size_t sessions, std::size_t events) {
   return fmt::format(" Orvik   {} sessions   {} events ", sessions, events);
 }
 
-bool is_white_space(utf8proc_int32_t c) { return c >= 0 && term::is_white_space(static_cast<char32_t>(c)); }
+bool is_white_space(utf8proc_int32_t c) { return c >= 0 && base::is_white_space(static_cast<char32_t>(c)); }
 
 struct Decoded {
   utf8proc_int32_t cp;
