@@ -52,9 +52,8 @@ constexpr utf8proc_int32_t zwj = 0x200d, vs16 = 0xfe0f;
 // The first code point of `text` and its length in bytes; U+FFFD, one byte long, for what is not UTF-8.
 std::pair<utf8proc_int32_t, std::size_t> decode(std::string_view text) {
   std::size_t n = 0;
-  const auto c = base::next_char(text, n);
-  if (!c) return {0xfffd, 1};
-  return {static_cast<utf8proc_int32_t>(*c), n};
+  const auto c = base::next_char_or_fffd(text, n);
+  return {static_cast<utf8proc_int32_t>(c), n};
 }
 
 // Clusters too long to sit in a cell, each kept once for the life of the process. Bounded: a log full of
@@ -206,11 +205,9 @@ void each_grapheme(std::string_view text, Emit&& emit, EmitAscii&& emit_ascii) {
       state = 0;
       continue;
     }
-    // Not UTF-8: U+FFFD for each byte.
     std::size_t next = static_cast<std::size_t>(p - begin);
-    const auto c = base::next_char(text, next);
-    const utf8proc_int32_t cp = c ? static_cast<utf8proc_int32_t>(*c) : 0xfffd;
-    p = c ? begin + next : p + 1;
+    const auto cp = static_cast<utf8proc_int32_t>(base::next_char_or_fffd(text, next));
+    p = begin + next;
 
     if (base::is_terminal_unsafe(static_cast<char32_t>(cp))) {
       if (cp == zwj && cur.emoji && !joiner && prev >= 0) {

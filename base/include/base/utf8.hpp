@@ -54,6 +54,15 @@ inline std::optional<char32_t> next_char(std::string_view s, std::size_t& pos) {
   return c;
 }
 
+// Decodes like next_char, but an ill-formed sequence is U+FFFD for its first byte alone: the rule of text that
+// is drawn, measured or shown whole, where each stray byte keeps a place of its own.
+inline char32_t next_char_or_fffd(std::string_view s, std::size_t& pos) {
+  const std::size_t start = pos;
+  if (const auto c = next_char(s, pos)) return *c;
+  pos = start + 1;
+  return 0xfffd;
+}
+
 // Writes the UTF-8 form of the scalar value `c` at `out` and returns the end; at most four bytes.
 inline char* encode_utf8(char* out, char32_t c) {
   if (c < 0x80) {
