@@ -1,12 +1,12 @@
 #include "ui/events_panel.hpp"
 
-#include <utf8proc.h>
-
 #include <chrono>
 #include <limits>
 
 #include <fmt/format.h>
 
+#include "base/text.hpp"
+#include "base/utf8.hpp"
 #include "shown.hpp"
 #include "term/text.hpp"
 
@@ -22,31 +22,6 @@ namespace {
 
 constexpr std::string_view ELLIPSIS = "…";
 constexpr std::string_view EVENTS_TITLE = " Events (newest first) ";
-
-bool is_white_space(utf8proc_int32_t c) { return c >= 0 && term::is_white_space(static_cast<char32_t>(c)); }
-
-struct Decoded {
-  utf8proc_int32_t cp;
-  std::size_t len;
-};
-
-// The character at byte `pos`; a byte that starts no valid character counts as one character by itself.
-Decoded decode_at(std::string_view text, std::size_t pos) {
-  utf8proc_int32_t cp = 0;
-  const auto n = utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(text.data() + pos),
-                                  static_cast<utf8proc_ssize_t>(text.size() - pos), &cp);
-  if (n <= 0) return {-1, 1};
-  return {cp, static_cast<std::size_t>(n)};
-}
-
-// The character that ends just before byte `end`.
-Decoded decode_before(std::string_view text, std::size_t end) {
-  std::size_t start = end - 1;
-  while (start > 0 && end - start < 4 && (static_cast<unsigned char>(text[start]) & 0xc0) == 0x80) --start;
-  const auto d = decode_at(text.substr(0, end), start);
-  if (d.cp >= 0 && start + d.len == end) return d;
-  return {-1, 1};
-}
 
 std::string clock_text(session_log::Timestamp t) {
   const auto secs = std::chrono::floor<std::chrono::seconds>(t);
@@ -102,22 +77,11 @@ RowKind row_kind(const session_log::EventKind& kind, std::uint64_t budget, std::
 }  // namespace
 
 std::string truncate_text(std::string_view text, std::uint64_t max_chars) {
-  std::size_t begin = 0, end = text.size();
-  while (begin < end) {
-    const auto d = decode_at(text, begin);
-    if (!is_white_space(d.cp)) break;
-    begin += d.len;
-  }
-  while (end > begin) {
-    const auto d = decode_before(text, end);
-    if (!is_white_space(d.cp)) break;
-    end -= d.len;
-  }
-  const std::string_view trimmed = text.substr(begin, end - begin);
+  const std::string_view trimmed = base::trim_white_space(text);
   std::size_t pos = 0;
   for (std::uint64_t count = 0; pos < trimmed.size(); ++count) {
     if (count == max_chars) return std::string(trimmed.substr(0, pos)).append(ELLIPSIS);
-    pos += decode_at(trimmed, pos).len;
+    (void)base::next_char_or_fffd(trimmed, pos);
   }
   return std::string(trimmed);
 }

@@ -35,7 +35,7 @@ bool is_quit_key(const term::Event& event) {
 }
 
 // Turns until a quit key (success) or the first error of a redraw, a poll or a read.
-Result<void> run_loop(App& app, session_log::Receiver<SessionEvent>& events, term::Terminal& terminal) {
+Result<void> run_loop(App& app, base::Receiver<SessionEvent>& events, term::Terminal& terminal) {
   // Opened at the first wait, so that its failure is a failure of the wait.
   std::optional<term::Input> input;
   // A frame is built only when it may differ from the last one drawn: after a change to the App, after any
@@ -78,7 +78,7 @@ Result<void> run_loop(App& app, session_log::Receiver<SessionEvent>& events, ter
 
 }  // namespace
 
-Result<void> run_tui(session_log::Receiver<SessionEvent> events) {
+Result<void> run_tui(base::Receiver<SessionEvent> events) {
   // A kill signal or a crash hands the terminal back as the owners below do, then ends the process as before.
   term::RestoreOnSignals on_signals;
   // Freed last, once the terminal is back: a session with huge values can take a while to free.

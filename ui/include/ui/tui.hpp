@@ -1,8 +1,8 @@
 #pragma once
 
-#include "session_log/channel.hpp"
+#include "base/channel.hpp"
 #include "session_log/event.hpp"
-#include "term/error.hpp"
+#include "base/error.hpp"
 #include "term/frame.hpp"
 #include "ui/app.hpp"
 #include "ui/events_panel.hpp"
@@ -11,7 +11,7 @@ namespace orvik::ui {
 
 // Takes over the terminal, runs the dashboard until q or Esc, and hands the terminal back. Fails with the
 // terminal's I/O error; a failed set-up leaves the terminal as far as it got.
-Result<void> run_tui(session_log::Receiver<session_log::SessionEvent> events);
+Result<void> run_tui(base::Receiver<session_log::SessionEvent> events);
 
 // The whole screen at the instant `now`: header, events panel, dashboard (or the waiting placeholder) and
 // footer. The loop reads the clock once per turn and draws with that reading.
