@@ -9,6 +9,7 @@
 #include "base/utf8.hpp"
 #include "shown.hpp"
 #include "term/text.hpp"
+#include "texts.hpp"
 
 namespace orvik::ui {
 
@@ -21,12 +22,11 @@ using term::Style;
 namespace {
 
 constexpr std::string_view ELLIPSIS = "…";
-constexpr std::string_view EVENTS_TITLE = " Events (newest first) ";
 
 std::string clock_text(session_log::Timestamp t) {
   const auto secs = std::chrono::floor<std::chrono::seconds>(t);
   const std::chrono::hh_mm_ss hms{secs - std::chrono::floor<std::chrono::days>(secs)};
-  return fmt::format("{:02}:{:02}:{:02} ", hms.hours().count(), hms.minutes().count(), hms.seconds().count());
+  return fmt::format(text::EVENT_TIME_FORMAT, hms.hours().count(), hms.minutes().count(), hms.seconds().count());
 }
 
 std::string argument_preview(const nlohmann::json& input) {
@@ -95,7 +95,7 @@ Line event_row(const SessionEvent& event, std::uint64_t budget, std::size_t deta
   line.spans.reserve(3);
   line.spans.push_back(Span{clock_text(event.timestamp), Style::with_fg(Color::DarkGray)});
   line.spans.push_back(
-      Span{fmt::format("{}{} ", event.is_sidechain ? "[S] " : "", kind.label), Style::with_fg(kind.color, true)});
+      Span{fmt::format("{}{} ", event.is_sidechain ? text::SIDECHAIN_MARK : "", kind.label), Style::with_fg(kind.color, true)});
   line.spans.push_back(Span{std::move(kind.detail), Style{}});
   return line;
 }
@@ -122,7 +122,7 @@ void draw_events_panel(term::Frame& frame, term::Rect area, const std::deque<Ses
   const std::uint16_t budget =
       area.width > EVENT_ROW_RESERVED_COLUMNS ? static_cast<std::uint16_t>(area.width - EVENT_ROW_RESERVED_COLUMNS) : 0;
   frame.render_widget(term::List{.items = collect_event_rows(events, area.height, budget),
-                                 .block = term::Block{.title = std::string(EVENTS_TITLE)}},
+                                 .block = term::Block{.title = std::string(text::EVENTS_TITLE)}},
                       area);
 }
 
