@@ -21,6 +21,8 @@ template <class... F>
 struct overloaded : F... {
   using F::operator()...;
 };
+template <class... F>
+overloaded(F...) -> overloaded<F...>;
 
 Style bold(Color c) { return Style::with_fg(c, true); }
 Style plain(Color c) { return Style::with_fg(c); }
