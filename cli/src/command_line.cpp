@@ -9,6 +9,7 @@
 
 #include "usage_text.hpp"
 #include "utf8.hpp"
+#include "version.hpp"
 #include "write_all.hpp"
 
 namespace orvik::cli {
@@ -278,7 +279,7 @@ Command build_cli() {
                          .long_name = "detached",
                          .help = std::string(msg::detached_help),
                          .value_name = "DETACHED"}}};
-  Command cli{.name = "orvik", .version = "0.1.0", .about = std::string(msg::about), .subcommands = {run}};
+  Command cli{.name = "orvik", .version = VERSION, .about = std::string(msg::about), .subcommands = {run}};
   add_builtins(cli);
   return cli;
 }
