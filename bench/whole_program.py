@@ -8,6 +8,10 @@ Usage: whole_program.py ORVIK_BINARY [IDLE_SECONDS] [PROBES]
 The second form writes CORPUS (a generated log) into a new session log while the program runs and gives the
 watcher thread's CPU time and the wall time until a line written after it shows, as MB/s; with the watcher
 benchmark binary it also gives parse_line alone over the same log, in the same run, and the ratios.
+       whole_program.py --idle-after LOG ORVIK_BINARY [IDLE_SECONDS]
+           idle CPU at 80x24 and 200x60 once LOG (a big log, say gen_corpus.py --mb 100) has been caught up with
+       whole_program.py --huge ORVIK_BINARY [IDLE_SECONDS]
+           idle CPU at 200x60 and the time from q to the restored screen with huge names and tool inputs
 """
 
 import fcntl
@@ -16,6 +20,7 @@ import os
 import random
 import re
 import select
+import shutil
 import statistics
 import struct
 import subprocess
@@ -32,11 +37,11 @@ CSI = re.compile(rb"\x1b\[[0-9;?]*[A-Za-z]")
 
 
 class Terminal:
-    """orvik on a 120x40 pseudo-terminal; everything it writes is read and counted."""
+    """orvik on a pseudo-terminal (120x40 unless told); everything it writes is read and counted."""
 
-    def __init__(self, sandbox):
+    def __init__(self, sandbox, columns=120, rows=40):
         self.master, slave = os.openpty()
-        fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 40, 120, 0, 0))
+        fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", rows, columns, 0, 0))
         self.proc = subprocess.Popen([sandbox.binary], stdin=slave, stdout=slave, stderr=subprocess.DEVNULL,
                                      env=sandbox.env(TERM="xterm-256color"), start_new_session=True)
         os.close(slave)
@@ -59,7 +64,7 @@ class Terminal:
                 self.written += len(chunk)
                 seen = self.tail + chunk
                 self.tail = seen[-4096:]
-                if until is not None and until in CSI.sub(b"", seen):
+                if until is not None and (until in seen or until in CSI.sub(b"", seen)):
                     self.tail = b""
                     return now
 
@@ -81,17 +86,16 @@ class Terminal:
 
 
 def thread_cpu_seconds(pid):
-    """CPU seconds of each thread of `pid` but the main one."""
+    """CPU seconds of each thread of `pid` but the main one, to the nanosecond (schedstat)."""
     found = {}
     for tid in os.listdir(f"/proc/{pid}/task"):
         if int(tid) == pid:
             continue
         try:
-            with open(f"/proc/{pid}/task/{tid}/stat") as f:
-                fields = f.read().rsplit(")", 1)[1].split()
+            with open(f"/proc/{pid}/task/{tid}/schedstat") as f:
+                found[tid] = int(f.read().split()[0]) / 1e9
         except FileNotFoundError:
             continue
-        found[tid] = (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
     return found
 
 
@@ -143,9 +147,86 @@ def catch_up(binary, corpus, bench=None):
         sandbox.cleanup()
 
 
+def idle_after(binary, log, idle_seconds):
+    """Idle CPU once `log` has been read in full, at two screen sizes."""
+    for columns, rows in ((80, 24), (200, 60)):
+        sandbox = Sandbox(binary)
+        term = Terminal(sandbox, columns, rows)
+        try:
+            if term.pump(until=b"Waiting for session") is None:
+                print("whole_program: the dashboard did not start", file=sys.stderr)
+                return 1
+            os.makedirs(os.path.join(sandbox.projects, "big"))
+            shutil.copyfile(log, os.path.join(sandbox.projects, "big", "log.jsonl"))
+            before = -1.0
+            while True:  # caught up once a second passes with next to no CPU
+                term.pump(timeout=1.0)
+                now = term.cpu_seconds()
+                if now - before < 0.02:
+                    break
+                before = now
+            written, cpu, start = term.written, term.cpu_seconds(), time.monotonic()
+            term.pump(timeout=idle_seconds)
+            elapsed = time.monotonic() - start
+            print(f"idle after {os.path.basename(log)} at {columns}x{rows} over {elapsed:.1f} s: "
+                  f"{(term.cpu_seconds() - cpu) / elapsed * 100:.2f} % of one core, {term.written - written} bytes")
+        finally:
+            term.close()
+            sandbox.cleanup()
+    return 0
+
+
+def huge_cases():
+    """Logs whose fields are far larger than any screen: (name, records) with the records' texts built lazily."""
+    big_input = {"n": list(range(5_000_001))}
+    yield "a 50 MB tool name", [("x" * 50_000_000, {})]
+    yield "a tool input of 5 M numbers", [("Bash", big_input)]
+    yield "30 rows of 500 k numbers", [("Bash", {"n": list(range(500_001))})] * 30
+    yield "a Tools step of 20 names of 5 MB", [("y" * 5_000_000, {})] * 20
+
+
+def huge(binary, idle_seconds):
+    """Each huge case: idle CPU once it is on screen, then q until the main screen is back."""
+    for name, calls in huge_cases():
+        sandbox = Sandbox(binary)
+        term = Terminal(sandbox, 200, 60)
+        try:
+            if term.pump(until=b"Waiting for session") is None:
+                print("whole_program: the dashboard did not start", file=sys.stderr)
+                return 1
+            log = Session(sandbox)
+            # Started an hour ago, so no spinner or elapsed time moves on screen.
+            moment = later(utc_now(), -3_600_000)
+            blocks = [tool_use(f"toolu_{i:04d}", tool, tool_input) for i, (tool, tool_input) in enumerate(calls)]
+            log.append(log.assistant(blocks, moment))
+            before = -1.0
+            while True:  # caught up once a second passes with next to no CPU
+                term.pump(timeout=1.0)
+                now = term.cpu_seconds()
+                if now - before < 0.02:
+                    break
+                before = now
+            cpu, start = term.cpu_seconds(), time.monotonic()
+            term.pump(timeout=idle_seconds)
+            idle = (term.cpu_seconds() - cpu) / (time.monotonic() - start) * 100
+            asked = time.monotonic()
+            os.write(term.master, b"q")
+            back = term.pump(until=b"\x1b[?1049l", timeout=30.0)
+            quit_ms = (back - asked) * 1000 if back is not None else float("nan")
+            print(f"{name}: idle {idle:.2f} % of one core, q to the main screen {quit_ms:.0f} ms")
+        finally:
+            term.close()
+            sandbox.cleanup()
+    return 0
+
+
 def main():
+    if len(sys.argv) > 2 and sys.argv[1] == "--huge":
+        return huge(sys.argv[2], float(sys.argv[3]) if len(sys.argv) > 3 else 5.0)
     if len(sys.argv) >= 4 and sys.argv[1] == "--catch-up":
         return catch_up(*sys.argv[2:5])
+    if len(sys.argv) > 3 and sys.argv[1] == "--idle-after":
+        return idle_after(sys.argv[3], sys.argv[2], float(sys.argv[4]) if len(sys.argv) > 4 else 10.0)
     if len(sys.argv) < 2:
         print(__doc__, file=sys.stderr)
         return 2

@@ -33,13 +33,47 @@ std::uint64_t elapsed_ms(Timestamp start, Timestamp end) {
   return ms > most ? most : static_cast<std::uint64_t>(ms);
 }
 
+PendingCalls::PendingCalls(const PendingCalls& other) : calls_(other.calls_) {
+  for (const auto& [id, call] : calls_) by_start_.emplace(std::get<Running>(call.status).started_at, &call);
+}
+
+PendingCalls& PendingCalls::operator=(const PendingCalls& other) {
+  if (this != &other) *this = PendingCalls(other);
+  return *this;
+}
+
+void PendingCalls::insert_or_assign(ToolCall call) {
+  const Timestamp start = std::get<Running>(call.status).started_at;
+  auto [entry, fresh] = calls_.try_emplace(call.id);
+  if (!fresh) by_start_.erase({std::get<Running>(entry->second.status).started_at, &entry->second});
+  entry->second = std::move(call);
+  by_start_.emplace(start, &entry->second);
+}
+
+std::optional<ToolCall> PendingCalls::take(const std::string& id) {
+  auto found = calls_.find(id);
+  if (found == calls_.end()) return std::nullopt;
+  by_start_.erase({std::get<Running>(found->second.status).started_at, &found->second});
+  ToolCall call = std::move(found->second);
+  calls_.erase(found);
+  return call;
+}
+
+std::vector<ToolCall> PendingCalls::take_all() {
+  std::vector<ToolCall> out;
+  out.reserve(calls_.size());
+  for (auto& [id, call] : calls_) out.push_back(std::move(call));
+  calls_.clear();
+  by_start_.clear();
+  return out;
+}
+
 void Session::apply(const SessionEvent& event) {
   ++event_count;
   std::visit(
       overloaded{
           [&](const session_log::ToolUse& use) {
-            pending.insert_or_assign(use.tool_use_id, ToolCall{use.tool_use_id, use.name,
-                                                               Running{event.timestamp}, event.parent_id});
+            pending.insert_or_assign(ToolCall{use.tool_use_id, use.name, Running{event.timestamp}, event.parent_id});
             auto* tools = flow.empty() ? nullptr : std::get_if<step::Tools>(&flow.back());
             if (tools && event.parent_id) {
               tools->names.push_back(use.name);
@@ -48,10 +82,9 @@ void Session::apply(const SessionEvent& event) {
             }
           },
           [&](const session_log::ToolResult& result) {
-            auto found = pending.find(result.tool_use_id);
-            if (found == pending.end()) return;
-            ToolCall call = std::move(found->second);
-            pending.erase(found);
+            auto taken = pending.take(result.tool_use_id);
+            if (!taken) return;
+            ToolCall call = std::move(*taken);
             const auto ms = elapsed_ms(std::get<Running>(call.status).started_at, event.timestamp);
             call.status = result.is_error ? ToolStatus{Error{ms}} : ToolStatus{Ok{ms}};
             tool_calls.push_back(std::move(call));
@@ -72,12 +105,7 @@ void Session::apply(const SessionEvent& event) {
             push_step(step::Assistant{});
           },
           [&](const session_log::User&) {
-            std::vector<std::string> keys;
-            keys.reserve(pending.size());
-            for (const auto& [key, call] : pending) keys.push_back(key);
-            for (const auto& key : keys) {
-              auto node = pending.extract(key);
-              ToolCall call = std::move(node.mapped());
+            for (ToolCall& call : pending.take_all()) {
               call.status = Ok{elapsed_ms(std::get<Running>(call.status).started_at, event.timestamp)};
               tool_calls.push_back(std::move(call));
             }

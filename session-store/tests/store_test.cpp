@@ -57,6 +57,35 @@ TEST(ElapsedMs, TruncatesTowardZeroAndFloorsAtZero) {
   EXPECT_EQ(elapsed_ms(last, year_0), 0u);
 }
 
+std::string newest_first(const Session& s) {
+  std::string names;
+  s.pending.newest_first([&](const ToolCall& call) {
+    EXPECT_EQ(&call, &s.pending.at(call.id));  // the session's own call, also in a copy
+    names += call.name;
+    return true;
+  });
+  return names;
+}
+
+TEST(PendingCalls, KeepStartOrderThroughEveryChange) {
+  auto store = SessionStore::make();
+  store.ingest(tool_use("a", "A", t0 + 3s));
+  store.ingest(tool_use("b", "B", t0 + 1s));
+  store.ingest(tool_use("c", "C", t0 + 2s));
+  EXPECT_EQ(newest_first(only_session(store)), "ACB");
+  store.ingest(tool_use("b", "D", t0 + 5s));  // takes b's place and its own start
+  EXPECT_EQ(newest_first(only_session(store)), "DAC");
+  store.ingest(tool_result("a", false, t0 + 6s));
+  EXPECT_EQ(newest_first(only_session(store)), "DC");
+  const Session copy = only_session(store);
+  store.ingest(tool_result("c", false, t0 + 6s));
+  EXPECT_EQ(newest_first(copy), "DC");
+  EXPECT_EQ(newest_first(only_session(store)), "D");
+  store.ingest(user(t0 + 7s));
+  EXPECT_EQ(newest_first(only_session(store)), "");
+  EXPECT_TRUE(only_session(store).pending.empty());
+}
+
 TEST(SessionStore, EmptyStoreHasNoLatest) {
   auto store = SessionStore::make();
   EXPECT_EQ(store.latest(), nullptr);

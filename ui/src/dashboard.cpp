@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "shown.hpp"
 #include "term/layout.hpp"
 #include "term/widgets.hpp"
 
@@ -27,12 +28,15 @@ overloaded(F...) -> overloaded<F...>;
 Style bold(Color c) { return Style::with_fg(c, true); }
 Style plain(Color c) { return Style::with_fg(c); }
 
-// Left-aligned in NAME_COLUMN_WIDTH characters counted as code points, not cells; longer names stay whole.
-std::string padded_name(std::string_view name) {
-  const auto code_points = static_cast<std::size_t>(
-      std::count_if(name.begin(), name.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xc0) != 0x80; }));
+// Left-aligned in NAME_COLUMN_WIDTH characters counted as code points, not cells; longer names stay whole, as
+// far as `cells` columns show them.
+std::string padded_name(std::string_view name, std::size_t cells) {
+  std::size_t code_points = 0;
+  for (std::size_t i = 0; i < name.size() && code_points < NAME_COLUMN_WIDTH; ++i)
+    if ((static_cast<unsigned char>(name[i]) & 0xc0) != 0x80) ++code_points;
+  if (code_points >= NAME_COLUMN_WIDTH) return std::string(shown_prefix(name, cells));
   std::string out(name);
-  if (code_points < NAME_COLUMN_WIDTH) out.append(NAME_COLUMN_WIDTH - code_points, ' ');
+  out.append(NAME_COLUMN_WIDTH - code_points, ' ');
   return out;
 }
 
@@ -55,9 +59,18 @@ std::string elapsed_text(session_log::Timestamp start, session_log::Timestamp no
   return fmt::format(" [{:.1f}s]", static_cast<double>(std::max<std::int64_t>(ms, 0)) / 1000.0);
 }
 
+}  // namespace
+
+bool within_window(session_log::Timestamp start, session_log::Timestamp now) {
+  // Truncated toward zero: 30.9 s counts as 30, and a start in the future as 0 or less.
+  return std::chrono::duration_cast<std::chrono::seconds>(since(start, now)).count() <= RUNNING_WINDOW_SECS;
+}
+
+namespace {
+
 ListItem row(std::vector<Span> spans) { return ListItem{Line{std::move(spans)}}; }
 
-ListItem finished_row(const ToolCall& call) {
+ListItem finished_row(const ToolCall& call, std::size_t cells) {
   struct Mark {
     std::string_view symbol;
     Color colour;
@@ -76,7 +89,7 @@ ListItem finished_row(const ToolCall& call) {
                                    },
                                },
                                call.status);
-  return row({Span{std::string(mark.symbol), plain(mark.colour)}, Span{padded_name(call.name), plain(Color::DarkGray)},
+  return row({Span{std::string(mark.symbol), plain(mark.colour)}, Span{padded_name(call.name, cells), plain(Color::DarkGray)},
               Span{fmt::format(" {}ms", mark.duration_ms), plain(Color::DarkGray)}});
 }
 
@@ -90,20 +103,45 @@ void draw_session_panel(Frame& frame, Rect area, const Session& session) {
       area);
 }
 
-Span node(const session_store::Step& s) {
+// The step's node as far as `cells` columns show it; `clusters` gets a count that the node's text holds at least.
+// "[{}]" of the names joined by " ‖ ", formed until it holds more clusters than `cells`; `clusters` gets a
+// count that it holds at least (a name may join the space before it into one cluster).
+std::string tools_join(const std::vector<std::string>& names, std::size_t cells, std::size_t& clusters) {
+  std::string out = "[";
+  clusters = 1;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (clusters > cells) return out;
+    if (i != 0) {
+      out += " ‖ ";
+      clusters += 2;  // the space before ‖ may join the end of the name before it
+    }
+    std::size_t own = 0;
+    out += shown_prefix(names[i], cells, &own);
+    clusters += own > 0 ? own - 1 : 0;
+  }
+  out += ']';
+  ++clusters;
+  return out;
+}
+
+Span node(const session_store::Step& s, std::size_t cells, std::size_t& clusters) {
   return std::visit(overloaded{
-                        [](const step::User&) {
+                        [&](const step::User&) {
+                          clusters = 4;
                           return Span{"USER", bold(Color::White)};
                         },
-                        [](const step::Thinking&) {
+                        [&](const step::Thinking&) {
+                          clusters = 5;
                           return Span{"THINK", bold(Color::Yellow)};
                         },
-                        [](const step::Assistant&) {
+                        [&](const step::Assistant&) {
+                          clusters = 4;
                           return Span{"ASST", bold(Color::Magenta)};
                         },
-                        [](const step::Tools& t) {
-                          if (t.names.size() == 1) return Span{t.names.front(), bold(Color::Green)};
-                          return Span{fmt::format("[{}]", fmt::join(t.names, " ‖ ")), bold(Color::Green)};
+                        [&](const step::Tools& t) {
+                          if (t.names.size() == 1)
+                            return Span{std::string(shown_prefix(t.names.front(), cells, &clusters)), bold(Color::Green)};
+                          return Span{tools_join(t.names, cells, clusters), bold(Color::Green)};
                         },
                     },
                     s);
@@ -114,9 +152,18 @@ void draw_flow_panel(Frame& frame, Rect area, const Session& session) {
   const auto& flow = session.flow;
   const std::size_t first = flow.size() > FLOW_NODE_LIMIT ? flow.size() - FLOW_NODE_LIMIT : 0;
   if (first == flow.size()) line.spans.push_back(Span{"waiting for events…", plain(Color::DarkGray)});
-  for (std::size_t i = first; i < flow.size(); ++i) {
-    if (i != first) line.spans.push_back(Span{" → ", plain(Color::DarkGray)});
-    line.spans.push_back(node(flow[i]));
+  // Every cluster takes a cell or more, so once the nodes hold more clusters than the line has cells, the
+  // nodes after them cannot be seen and are not formed.
+  const std::size_t cells = area.width;
+  std::size_t shown = 0;
+  for (std::size_t i = first; i < flow.size() && shown <= cells; ++i) {
+    if (i != first) {
+      line.spans.push_back(Span{" → ", plain(Color::DarkGray)});
+      shown += 2;  // its first space may join the end of the node before it
+    }
+    std::size_t clusters = 0;
+    line.spans.push_back(node(flow[i], cells, clusters));
+    shown += clusters > 0 ? clusters - 1 : 0;  // its start may join the space before it
   }
   frame.render_widget(Paragraph{.lines = {std::move(line)}, .block = Block{.title = " Flow "}}, area);
 }
@@ -126,9 +173,7 @@ void draw_flow_panel(Frame& frame, Rect area, const Session& session) {
 std::vector<const ToolCall*> recent_running_tools(std::vector<const ToolCall*> calls, session_log::Timestamp now) {
   std::erase_if(calls, [&](const ToolCall* call) {
     const auto* running = std::get_if<session_store::Running>(&call->status);
-    if (!running) return true;
-    // Truncated toward zero: 30.9 s counts as 30, and a start in the future as 0 or less.
-    return std::chrono::duration_cast<std::chrono::seconds>(since(running->started_at, now)).count() > RUNNING_WINDOW_SECS;
+    return !running || !within_window(running->started_at, now);
   });
   return calls;
 }
@@ -147,17 +192,18 @@ void draw_steps_panel(Frame& frame, Rect area, const Session& session, std::uint
   if (session.awaiting_reply)
     rows.push_back(row({Span{spinner + " ", bold(Color::Yellow)}, Span{"Thinking…   ", bold(Color::Yellow)}}));
 
-  auto running = recent_running_tools(session.running_tools(), now);
-  std::stable_sort(running.begin(), running.end(),
-                   [](const ToolCall* a, const ToolCall* b) { return started_at(*a) > started_at(*b); });
-  for (const ToolCall* call : running) {
-    if (rows.size() >= budget) break;
-    rows.push_back(row({Span{spinner + " ", bold(Color::Yellow)}, Span{padded_name(call->name), bold(Color::Green)},
-                        Span{elapsed_text(started_at(*call), now), plain(Color::DarkGray)}}));
-  }
+  // Latest start first, and only until the budget is full or the starts fall out of the window: however many
+  // calls never finish, the panel looks at no more than it shows.
+  const std::size_t cells = area.width;
+  session.pending.newest_first([&](const ToolCall& call) {
+    if (rows.size() >= budget || !within_window(started_at(call), now)) return false;
+    rows.push_back(row({Span{spinner + " ", bold(Color::Yellow)}, Span{padded_name(call.name, cells), bold(Color::Green)},
+                        Span{elapsed_text(started_at(call), now), plain(Color::DarkGray)}}));
+    return true;
+  });
   // Newest first, and only as many as fit: a long session costs no more than a short one.
   for (auto it = session.tool_calls.rbegin(); it != session.tool_calls.rend() && rows.size() < budget; ++it)
-    rows.push_back(finished_row(*it));
+    rows.push_back(finished_row(*it, cells));
 
   frame.render_widget(list, area);
 }

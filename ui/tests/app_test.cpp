@@ -28,5 +28,18 @@ TEST(PushEvent, HoldsTheNewestFiveHundredButTheStoreForgetsNothing) {
   EXPECT_EQ(app.store.sessions.at(second_session).event_count, 500u);
 }
 
+TEST(PushEvent, HeldEventsStayOldestFirstThroughManyTurnsOfTheSlots) {
+  App app;
+  const Uuid session = Uuid::new_v4();
+  for (int i = 0; i < 1234; ++i) {
+    push_event(app, user_event(session, std::to_string(i)));
+    const std::size_t held = std::min<std::size_t>(static_cast<std::size_t>(i) + 1, MAX_EVENTS);
+    ASSERT_EQ(app.events.size(), held);
+    for (std::size_t k = 0; k < held; ++k)
+      ASSERT_EQ(std::get<User>(app.events[k].kind).text, std::to_string(i + 1 - static_cast<int>(held) + static_cast<int>(k)))
+          << i << " " << k;
+  }
+}
+
 }  // namespace
 }  // namespace orvik::ui

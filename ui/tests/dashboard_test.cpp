@@ -82,6 +82,22 @@ TEST(Dashboard, FlowNodeStylesAndCut) {
                                        {"TH", Color::Yellow, true}, {"│"}}));
 }
 
+TEST(Dashboard, HugeNamesShowTheirStartUpToTheBorder) {
+  Session s;
+  std::vector<std::string> names;
+  for (char c = 'a'; c < 'a' + 20; ++c) names.push_back(std::string(1'000'000, c));
+  s.flow = {step::User{}, step::Tools{names}, step::Assistant{}};
+  add_running(s, std::string(1'000'000, 'r'), 1s);
+  add_finished(s, std::string(1'000'000, 'f'), 5);
+  const auto picture = rows(dashboard(s, 30, 18));
+  EXPECT_EQ(picture[10], "│⠙ " + std::string(26, 'r') + "│");
+  EXPECT_EQ(picture[11], "│✓ " + std::string(26, 'f') + "│");
+  EXPECT_EQ(picture[16], "│USER → [" + std::string(20, 'a') + "│");
+  // Many short names: the join reads as if it were formed whole.
+  s.flow = {step::Tools{std::vector<std::string>(100'000, "ab")}};
+  EXPECT_EQ(rows(dashboard(s, 30, 18))[16], "│[ab ‖ ab ‖ ab ‖ ab ‖ ab ‖ ab│");
+}
+
 TEST(Dashboard, StepsPanelTakesTheRowsLeftOver) {
   Session s;
   for (int i = 0; i < 30; ++i) add_finished(s, "T" + std::to_string(i), i);

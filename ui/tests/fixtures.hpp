@@ -31,7 +31,7 @@ inline ToolCall running(std::string name, std::chrono::nanoseconds ago, std::str
 
 inline void add_running(Session& s, std::string name, std::chrono::nanoseconds ago) {
   auto call = running(std::move(name), ago, "toolu_" + std::to_string(s.pending.size()));
-  s.pending.emplace(call.id, std::move(call));
+  s.pending.insert_or_assign(std::move(call));
 }
 
 inline void add_finished(Session& s, std::string name, std::uint64_t ms, bool error = false) {

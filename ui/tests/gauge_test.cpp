@@ -39,6 +39,8 @@ TEST(TokensPanel, BarColourAndFillFollowTheLastTurn) {
       {{300000, 0, 0, 0}, Color::Red, 20, "last turn  in=300000 out=0  cache_r=0"},
       {{UINT64_MAX, 2, 0, 0}, Color::Red, 20, "last turn  in=18446744073709551615 out=2  cache_r=0"},  // no wrap
       {{1000, 0, 0, 0}, Color::Green, 0, "last turn  in=1000 out=0  cache_r=0"},
+      // Cache reads and cache creation are not part of the ratio, however large.
+      {{1000, 500, 190000, 150000}, Color::Green, 0, "last turn  in=1000 out=500  cache_r=190000"},
   };
   for (const auto& c : cases) {
     Session s;
@@ -61,6 +63,19 @@ TEST(TokensPanel, BarColourAndFillFollowTheLastTurn) {
       if (x < c.filled) ++label_cells;
     EXPECT_EQ(bar, c.filled - label_cells) << c.label;
   }
+}
+
+TEST(TokensPanel, RatioLeavesCacheTokensOut) {
+  Session s;
+  s.last_usage = TokenUsage{1000, 500, 190000, 150000};  // 1500 of 200000: one cell of 78
+  const auto buf = tokens(s, 80);
+  std::size_t bar = 0;
+  for (std::uint16_t x = 1; x < 79; ++x)
+    if (buf.at(x, 1).symbol == "█") {
+      ++bar;
+      EXPECT_EQ(buf.at(x, 1).fg, Color::Green);
+    }
+  EXPECT_EQ(bar, 1u);
 }
 
 TEST(TokensPanel, BarAndLabel) {

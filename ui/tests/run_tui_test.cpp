@@ -270,6 +270,26 @@ TEST(RunTui, RedrawsAtANewWindowSize) {
   EXPECT_EQ(d.exit_status(), RETURNED_OK);
 }
 
+TEST(RunTui, ARunningCallIsWipedWhenItsWindowEnds) {
+  // The last frame that shows the call is followed by one without it, although nothing then moves any more.
+  Dashboard d([](session_log::Sender<SessionEvent>& tx) {
+    tx.send(SessionEvent{session_log::ToolUse{"toolu_1", "Slowpoke", nullptr}, session_log::Uuid::new_v4(),
+                         session_log::Uuid::new_v4(), session_log::now_utc() - 30'300ms, std::nullopt, false});
+  });
+  ASSERT_TRUE(d.shows("Slowpoke")) << d.output;
+  const std::string blank(20, ' ');
+  ASSERT_TRUE(d.read_until([&](const std::string& out) {
+    const auto last = out.rfind("s]");
+    return out.find("[30.", 0) != std::string::npos && last != std::string::npos &&
+           out.find(blank, last) != std::string::npos;
+  }, 5s)) << testing::PrintToString(d.output.substr(d.output.size() - 200));
+  const auto settled = d.output.size();
+  d.read_until([](const std::string&) { return false; }, 1s);
+  EXPECT_EQ(d.output.size(), settled);  // and then the idle screen sends nothing
+  d.type("q");
+  EXPECT_EQ(d.exit_status(), RETURNED_OK);
+}
+
 TEST(RunTui, ATerminalThatHangsUpEndsItWithAnError) {
   // Ignoring the hang-up signal leaves the loop to find out by itself.
   Dashboard d([](session_log::Sender<SessionEvent>&) { ::signal(SIGHUP, SIG_IGN); });

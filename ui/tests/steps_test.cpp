@@ -144,7 +144,7 @@ TEST(RecentRunningTools, StartsCenturiesAwayFromTheClock) {
   ASSERT_EQ(kept.size(), 1u);
   EXPECT_EQ(kept[0]->name, "b");
   Session s;
-  s.pending.emplace("b", calls[1]);
+  s.pending.insert_or_assign(calls[1]);
   EXPECT_EQ(rows(steps(s, 24, 3))[1], "│⠋ b            [0.0s] │");
 }
 

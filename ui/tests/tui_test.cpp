@@ -114,6 +114,21 @@ TEST(DrawFrame, SixtyColumnsGiveABudgetOfThirtyEight) {
   EXPECT_EQ(side.width(), 58u);  // 9 + 10 + 39: the box's inner width
 }
 
+TEST(DrawFrame, HugeToolUsesShowTheirStartUpToTheBorder) {
+  App app;
+  nlohmann::json numbers = nlohmann::json::array();
+  for (int i = 0; i <= 1'000'000; ++i) numbers.push_back(i);
+  push_event(app, event_of(ToolUse{"t1", "Read", {{"n", std::move(numbers)}}}));
+  push_event(app, event_of(ToolUse{"t2", std::string(5'000'000, 'x') + "end", {{"path", "/tmp/a"}}}));
+  push_event(app, event_of(ToolUse{"t3", std::string(28, 'y'), {{"path", "/tmp/a"}}}, Uuid::nil(), true));
+  push_event(app, event_of(ToolUse{"t4", std::string(33, 'z'), {{"path", "/tmp/a"}}}));
+  const auto left = left_columns(draw(app, 100, 8), 50);  // 33 columns for a detail
+  EXPECT_EQ(left[2], "│12:34:56 TOOL▶ " + std::string(33, 'z') + "│");
+  EXPECT_EQ(left[3], "│12:34:56 [S] TOOL▶ " + std::string(28, 'y') + " │");
+  EXPECT_EQ(left[4], "│12:34:56 TOOL▶ " + std::string(33, 'x') + "│");
+  EXPECT_EQ(left[5], R"(│12:34:56 TOOL▶ Read {"n":[0,1,2,3,4,5,6,7,8,9,10│)");
+}
+
 TEST(EventRow, SpansAndStyles) {
   const auto row = event_row(event_of(ToolUse{"t", "Bash", {{"command", "ls -la"}, {"description", "List files"}}},
                                       Uuid::nil(), true),

@@ -42,6 +42,10 @@ void draw_steps_panel(term::Frame& frame, term::Rect area, const session_store::
 void draw_steps_panel(term::Frame& frame, term::Rect area, const session_store::Session& session, std::uint64_t tick,
                       session_log::Timestamp now);
 
+// Whether a call started at `start` is listed at `now`: it has run at most RUNNING_WINDOW_SECS whole seconds
+// (a start after `now` counts as just started).
+bool within_window(session_log::Timestamp start, session_log::Timestamp now);
+
 // Keeps, in order and in the same storage, the running calls that have run at most RUNNING_WINDOW_SECS whole
 // seconds at `now` (a start after `now` counts as just started).
 std::vector<const session_store::ToolCall*> recent_running_tools(std::vector<const session_store::ToolCall*> calls,

@@ -27,8 +27,11 @@ Result<void> run_tui(session_log::Receiver<session_log::SessionEvent> events);
 
 // The whole screen: header, events panel, dashboard (or the waiting placeholder) and footer.
 void draw_frame(term::Frame& frame, const App& app);
+// The same, with the steps panel's clock reading given.
+void draw_frame(term::Frame& frame, const App& app, session_log::Timestamp now);
 
-// The rows of the events panel, newest first: min(events, limit) of them.
+// The rows of the events panel, newest first: min(events, limit) of them. A tool use's detail is formed only as
+// far as a panel with this budget can show it.
 std::vector<term::ListItem> collect_event_rows(const std::deque<session_log::SessionEvent>& events,
                                                std::size_t limit, std::uint64_t budget);
 
