@@ -28,7 +28,7 @@ build-clang: deps
 	@cmake --build $(CLANG) -j $(JOBS)
 
 build-fuzz: deps
-	@cmake -S . -B $(FUZZ) -G Ninja -DCMAKE_CXX_COMPILER=clang++-16 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVIK_FUZZ=ON >/dev/null
+	@cmake -S . -B $(FUZZ) $(CMAKE_FLAGS) -DCMAKE_CXX_COMPILER=clang++-16 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVIK_FUZZ=ON >/dev/null
 	@cmake --build $(FUZZ) -j $(JOBS)
 
 run: build
