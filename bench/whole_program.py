@@ -73,6 +73,23 @@ class Terminal:
             fields = f.read().rsplit(")", 1)[1].split()
         return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
+    def started(self):
+        """Whether the dashboard's first screen came; says so when it did not."""
+        if self.pump(until=b"Waiting for session events") is None:
+            print("whole_program: the dashboard did not start", file=sys.stderr)
+            return False
+        return True
+
+    def settle(self):
+        """Reads output until a second passes with next to no CPU: what was written has been caught up with."""
+        before = -1.0
+        while True:
+            self.pump(timeout=1.0)
+            now = self.cpu_seconds()
+            if now - before < 0.02:
+                return
+            before = now
+
     def close(self):
         try:
             os.write(self.master, b"q")
@@ -114,8 +131,7 @@ def catch_up(binary, corpus, bench=None):
     sandbox = Sandbox(binary)
     term = Terminal(sandbox)
     try:
-        if term.pump(until=b"Waiting for session events") is None:
-            print("whole_program: the dashboard did not start", file=sys.stderr)
+        if not term.started():
             return 1
         log = Session(sandbox)
         before = thread_cpu_seconds(term.proc.pid)
@@ -153,18 +169,11 @@ def idle_after(binary, log, idle_seconds):
         sandbox = Sandbox(binary)
         term = Terminal(sandbox, columns, rows)
         try:
-            if term.pump(until=b"Waiting for session") is None:
-                print("whole_program: the dashboard did not start", file=sys.stderr)
+            if not term.started():
                 return 1
             os.makedirs(os.path.join(sandbox.projects, "big"))
             shutil.copyfile(log, os.path.join(sandbox.projects, "big", "log.jsonl"))
-            before = -1.0
-            while True:  # caught up once a second passes with next to no CPU
-                term.pump(timeout=1.0)
-                now = term.cpu_seconds()
-                if now - before < 0.02:
-                    break
-                before = now
+            term.settle()
             written, cpu, start = term.written, term.cpu_seconds(), time.monotonic()
             term.pump(timeout=idle_seconds)
             elapsed = time.monotonic() - start
@@ -191,21 +200,14 @@ def huge(binary, idle_seconds):
         sandbox = Sandbox(binary)
         term = Terminal(sandbox, 200, 60)
         try:
-            if term.pump(until=b"Waiting for session") is None:
-                print("whole_program: the dashboard did not start", file=sys.stderr)
+            if not term.started():
                 return 1
             log = Session(sandbox)
             # Started an hour ago, so no spinner or elapsed time moves on screen.
             moment = later(utc_now(), -3_600_000)
             blocks = [tool_use(f"toolu_{i:04d}", tool, tool_input) for i, (tool, tool_input) in enumerate(calls)]
             log.append(log.assistant(blocks, moment))
-            before = -1.0
-            while True:  # caught up once a second passes with next to no CPU
-                term.pump(timeout=1.0)
-                now = term.cpu_seconds()
-                if now - before < 0.02:
-                    break
-                before = now
+            term.settle()
             cpu, start = term.cpu_seconds(), time.monotonic()
             term.pump(timeout=idle_seconds)
             idle = (term.cpu_seconds() - cpu) / (time.monotonic() - start) * 100
@@ -239,8 +241,7 @@ def main():
     sandbox = Sandbox(binary)
     term = Terminal(sandbox)
     try:
-        if term.pump(until=b"Waiting for session events") is None:
-            print("whole_program: the dashboard did not start", file=sys.stderr)
+        if not term.started():
             return 1
         log = Session(sandbox)
         t = utc_now()

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "base/overloaded.hpp"
 #include "shown.hpp"
 #include "term/layout.hpp"
 #include "term/widgets.hpp"
@@ -18,12 +19,7 @@ using session_store::Session;
 using session_store::ToolCall;
 namespace step = session_store::step;
 
-template <class... F>
-struct overloaded : F... {
-  using F::operator()...;
-};
-template <class... F>
-overloaded(F...) -> overloaded<F...>;
+using base::overloaded;
 
 Style bold(Color c) { return Style::with_fg(c, true); }
 Style plain(Color c) { return Style::with_fg(c); }
