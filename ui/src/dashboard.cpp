@@ -18,7 +18,6 @@ using namespace term;
 using session_store::Session;
 using session_store::ToolCall;
 namespace step = session_store::step;
-
 using base::overloaded;
 
 Style bold(Color c) { return Style::with_fg(c, true); }
