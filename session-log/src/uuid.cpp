@@ -15,9 +15,9 @@ namespace {
 constexpr std::array<std::int8_t, 256> hex_table = [] {
   std::array<std::int8_t, 256> table{};
   table.fill(-1);
-  for (int c = '0'; c <= '9'; ++c) table[c] = static_cast<std::int8_t>(c - '0');
-  for (int c = 'a'; c <= 'f'; ++c) table[c] = static_cast<std::int8_t>(c - 'a' + 10);
-  for (int c = 'A'; c <= 'F'; ++c) table[c] = static_cast<std::int8_t>(c - 'A' + 10);
+  for (std::size_t c = '0'; c <= '9'; ++c) table[c] = static_cast<std::int8_t>(c - '0');
+  for (std::size_t c = 'a'; c <= 'f'; ++c) table[c] = static_cast<std::int8_t>(c - 'a' + 10);
+  for (std::size_t c = 'A'; c <= 'F'; ++c) table[c] = static_cast<std::int8_t>(c - 'A' + 10);
   return table;
 }();
 
@@ -57,7 +57,7 @@ void random_bytes(std::uint8_t* out, std::size_t count) {
 std::optional<Uuid> parse_digits(std::string_view text, bool hyphenated) {
   Uuid id;
   std::size_t pos = 0;
-  for (int i = 0; i < 16; ++i) {
+  for (std::size_t i = 0; i < 16; ++i) {
     if (hyphenated && (i == 4 || i == 6 || i == 8 || i == 10)) {
       if (text[pos] != '-') return std::nullopt;
       ++pos;
@@ -104,10 +104,11 @@ std::string Uuid::to_string() const {
   static constexpr char digits[] = "0123456789abcdef";
   std::string out;
   out.reserve(36);
-  for (int i = 0; i < 16; ++i) {
+  for (std::size_t i = 0; i < 16; ++i) {
     if (i == 4 || i == 6 || i == 8 || i == 10) out.push_back('-');
-    out.push_back(digits[bytes[i] >> 4]);
-    out.push_back(digits[bytes[i] & 0x0f]);
+    const unsigned byte = bytes[i];
+    out.push_back(digits[byte >> 4]);
+    out.push_back(digits[byte & 0x0f]);
   }
   return out;
 }

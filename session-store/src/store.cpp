@@ -10,6 +10,8 @@ template <class... F>
 struct overloaded : F... {
   using F::operator()...;
 };
+template <class... F>
+overloaded(F...) -> overloaded<F...>;
 
 TokenUsage plus(TokenUsage a, TokenUsage b) {
   return {a.input + b.input, a.output + b.output, a.cache_read + b.cache_read, a.cache_creation + b.cache_creation};
