@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "messages.hpp"
+
 namespace orvik::session_log {
 namespace {
 
@@ -36,7 +38,7 @@ void random_bytes(std::uint8_t* out, std::size_t count) {
         const ssize_t n = getrandom(pool.data() + filled, pool.size() - filled, 0);
         if (n < 0) {
           if (errno == EINTR) continue;
-          std::fputs("could not read the system's random source\n", stderr);
+          std::fwrite(msg::random_source_unreadable.data(), 1, msg::random_source_unreadable.size(), stderr);
           std::abort();
         }
         filled += static_cast<std::size_t>(n);
