@@ -304,9 +304,7 @@ constexpr std::size_t spare_of() {
   return i;
 }
 
-template <auto Text>
-bool read_record_text(Reader& r, RawRecord& record) {
-  std::optional<std::string>& out = record.*Text;
+bool read_record_text(Reader& r, std::optional<std::string>& out, std::string& spare) {
   bool is_null = false;
   if (!read_null(r, is_null)) return false;
   if (is_null) {
@@ -315,8 +313,13 @@ bool read_record_text(Reader& r, RawRecord& record) {
   }
   std::string_view text;
   if (!read_string_value(r, text, msg::expect_string)) return false;
-  out.emplace(std::move(r.spare_texts[spare_of<Text>()])).assign(text);
+  out.emplace(std::move(spare)).assign(text);
   return true;
+}
+
+template <auto Text>
+bool read_record_text(Reader& r, RawRecord& record) {
+  return read_record_text(r, record.*Text, r.spare_texts[spare_of<Text>()]);
 }
 
 constexpr std::array record_fields{
