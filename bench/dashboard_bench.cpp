@@ -60,7 +60,7 @@ void BM_DrawDashboard(benchmark::State& state) {
   for (auto _ : state) {
     auto buf = term::Buffer::empty({0, 0, 120, 40});  // the run loop builds a fresh buffer every turn
     term::Frame frame{buf};
-    orvik::ui::draw_dashboard(frame, buf.area, session, ++tick);
+    orvik::ui::draw_dashboard(frame, buf.area, session, ++tick, session_log::now_utc());
     benchmark::DoNotOptimize(buf.cells.data());
   }
 }
@@ -120,7 +120,7 @@ void BM_DrawFrame(benchmark::State& state) {
     auto buf = term::Buffer::empty({0, 0, 120, 40});
     term::Frame frame{buf};
     ++app->tick;
-    orvik::ui::draw_frame(frame, *app);
+    orvik::ui::draw_frame(frame, *app, session_log::now_utc());
     benchmark::DoNotOptimize(buf.cells.data());
   }
 }

@@ -43,7 +43,7 @@ void BM_DrawFrame(benchmark::State& state) {
   for (auto _ : state) {
     buf.reset();
     term::Frame frame{buf};
-    ui::draw_frame(frame, app);
+    ui::draw_frame(frame, app, now_utc());
     ++app.tick;
     benchmark::DoNotOptimize(buf.cells.data());
   }
@@ -55,7 +55,7 @@ void frame_bytes(benchmark::State& state, std::uint64_t step) {
   auto app = make_app();
   const int fd = ::memfd_create("frame_bench", MFD_CLOEXEC);
   auto terminal = term::Terminal::create_fixed(fd, SCREEN);
-  auto draw = [&] { (void)terminal.draw([&](term::Frame& f) { ui::draw_frame(f, app); }); };
+  auto draw = [&] { (void)terminal.draw([&](term::Frame& f) { ui::draw_frame(f, app, now_utc()); }); };
   off_t bytes = 0;
   for (auto _ : state) {
     draw();
@@ -82,7 +82,7 @@ void BM_BytesFirstFrame(benchmark::State& state) {
   off_t bytes = 0;
   for (auto _ : state) {
     auto terminal = term::Terminal::create_fixed(fd, SCREEN);
-    (void)terminal.draw([&](term::Frame& f) { ui::draw_frame(f, app); });
+    (void)terminal.draw([&](term::Frame& f) { ui::draw_frame(f, app, now_utc()); });
     bytes = ::lseek(fd, 0, SEEK_CUR);
     ::ftruncate(fd, 0);
     ::lseek(fd, 0, SEEK_SET);
@@ -101,7 +101,7 @@ void BM_Turn(benchmark::State& state) {
   const term::Rect screen{0, 0, static_cast<std::uint16_t>(state.range(0)), static_cast<std::uint16_t>(state.range(1))};
   auto terminal = term::Terminal::create_fixed(fd, screen);
   const auto step = static_cast<std::uint64_t>(state.range(2));
-  auto draw = [&] { (void)terminal.draw([&](term::Frame& f) { ui::draw_frame(f, app); }); };
+  auto draw = [&] { (void)terminal.draw([&](term::Frame& f) { ui::draw_frame(f, app, now_utc()); }); };
   draw();
   std::size_t turns = 0;
   for (auto _ : state) {
@@ -130,10 +130,10 @@ void BM_HugeScreen(benchmark::State& state) {
   off_t first_bytes = 0;
   for (auto _ : state) {
     auto terminal = term::Terminal::create_fixed(fd, term::Rect{0, 0, side, side});
-    (void)terminal.draw([&](term::Frame& f) { ui::draw_frame(f, app); });
+    (void)terminal.draw([&](term::Frame& f) { ui::draw_frame(f, app, now_utc()); });
     first_bytes = ::lseek(fd, 0, SEEK_CUR);
     ++app.tick;
-    (void)terminal.draw([&](term::Frame& f) { ui::draw_frame(f, app); });
+    (void)terminal.draw([&](term::Frame& f) { ui::draw_frame(f, app, now_utc()); });
     ::ftruncate(fd, 0);
     ::lseek(fd, 0, SEEK_SET);
   }

@@ -49,7 +49,7 @@ void BM_FirstFrame(benchmark::State& state) {
   Sink sink;
   for (auto _ : state) {
     auto terminal = term::Terminal::create_fixed(sink.fd, square(state));
-    (void)terminal.draw([&](term::Frame& f) { ui::draw_frame(f, app); });
+    (void)terminal.draw([&](term::Frame& f) { ui::draw_frame(f, app, now_utc()); });
   }
 }
 BENCHMARK(BM_FirstFrame)->Arg(200)->Arg(1000)->Arg(2000)->Arg(4000)->Unit(benchmark::kMillisecond)->Iterations(3);
@@ -59,10 +59,10 @@ void BM_NextFrame(benchmark::State& state) {
   auto app = make_app();
   Sink sink;
   auto terminal = term::Terminal::create_fixed(sink.fd, square(state));
-  (void)terminal.draw([&](term::Frame& f) { ui::draw_frame(f, app); });
+  (void)terminal.draw([&](term::Frame& f) { ui::draw_frame(f, app, now_utc()); });
   for (auto _ : state) {
     ++app.tick;
-    (void)terminal.draw([&](term::Frame& f) { ui::draw_frame(f, app); });
+    (void)terminal.draw([&](term::Frame& f) { ui::draw_frame(f, app, now_utc()); });
   }
 }
 BENCHMARK(BM_NextFrame)->Arg(200)->Arg(1000)->Arg(2000)->Arg(4000)->Unit(benchmark::kMillisecond)->Iterations(3);

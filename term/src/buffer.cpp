@@ -84,7 +84,7 @@ Symbol::Symbol(std::string_view text) {
 void Symbol::assign(std::string_view bytes, std::uint16_t width, std::uint16_t reach) {
   const std::uint32_t zero = 0;
   std::memcpy(bytes_.data(), &zero, sizeof zero);
-  info_ = static_cast<std::uint8_t>((width & 3u) | (std::min<std::uint16_t>(reach, 63) << 2));
+  info_ = static_cast<std::uint8_t>((width & 3u) | (std::min<unsigned>(reach, 63u) << 2u));
   if (bytes.size() <= inline_bytes) {
     if (!bytes.empty()) std::memcpy(bytes_.data(), bytes.data(), bytes.size());
     size_ = static_cast<std::uint8_t>(bytes.size());

@@ -26,7 +26,7 @@ struct Outcome {
   std::optional<KeyEvent> key;
 };
 
-Outcome done(KeyCode code, std::uint8_t mods = NO_MODIFIERS, KeyEventKind kind = KeyEventKind::Press) {
+Outcome done(KeyCode code, KeyModifiers mods = KeyModifiers::None, KeyEventKind kind = KeyEventKind::Press) {
   return {Parsed::Done, KeyEvent{code, mods, kind}};
 }
 constexpr Outcome incomplete{Parsed::Incomplete, std::nullopt};
@@ -34,16 +34,16 @@ constexpr Outcome invalid{Parsed::Invalid, std::nullopt};
 constexpr Outcome nothing{Parsed::Done, std::nullopt};  // a complete sequence that is no key we know
 
 // The modifier parameter of a key sequence is 1 + a bit set: shift 1, alt 2, ctrl 4, super 8, hyper 16, meta 32.
-std::uint8_t modifiers_from(unsigned param) {
-  if (param < 1) return NO_MODIFIERS;
+KeyModifiers modifiers_from(unsigned param) {
+  if (param < 1) return KeyModifiers::None;
   const unsigned bits = param - 1;
-  std::uint8_t mods = NO_MODIFIERS;
-  if (bits & 1) mods |= SHIFT;
-  if (bits & 2) mods |= ALT;
-  if (bits & 4) mods |= CONTROL;
-  if (bits & 8) mods |= SUPER;
-  if (bits & 16) mods |= HYPER;
-  if (bits & 32) mods |= META;
+  KeyModifiers mods = KeyModifiers::None;
+  if (bits & 1) mods |= KeyModifiers::Shift;
+  if (bits & 2) mods |= KeyModifiers::Alt;
+  if (bits & 4) mods |= KeyModifiers::Control;
+  if (bits & 8) mods |= KeyModifiers::Super;
+  if (bits & 16) mods |= KeyModifiers::Hyper;
+  if (bits & 32) mods |= KeyModifiers::Meta;
   return mods;
 }
 
@@ -135,10 +135,10 @@ Outcome parse_csi(std::string_view buf) {
   const char final = buf[i];
   const std::string_view params_text = buf.substr(2, i - 2);
   if (buf.size() != i + 1) return invalid;
-  if (final == 'Z' && params_text.empty()) return done(KeyCode::of(Kind::BackTab), SHIFT);
+  if (final == 'Z' && params_text.empty()) return done(KeyCode::of(Kind::BackTab), KeyModifiers::Shift);
   const auto params = read_params(params_text);
   if (!params) return nothing;
-  const std::uint8_t mods = params->count >= 2 ? modifiers_from(params->first[1]) : std::uint8_t{NO_MODIFIERS};
+  const KeyModifiers mods = params->count >= 2 ? modifiers_from(params->first[1]) : KeyModifiers::None;
   KeyEventKind kind = KeyEventKind::Press;
   if (params->second_sub == 2) kind = KeyEventKind::Repeat;
   if (params->second_sub == 3) kind = KeyEventKind::Release;
@@ -185,8 +185,9 @@ Outcome parse_utf8(std::string_view buf) {
   std::size_t end = 0;
   const auto c = base::next_char(buf.substr(0, need), end);
   if (!c || end != need) return invalid;
-  const std::uint8_t mods =
-      utf8proc_category(static_cast<utf8proc_int32_t>(*c)) == UTF8PROC_CATEGORY_LU ? SHIFT : NO_MODIFIERS;
+  const KeyModifiers mods = utf8proc_category(static_cast<utf8proc_int32_t>(*c)) == UTF8PROC_CATEGORY_LU
+                                 ? KeyModifiers::Shift
+                                 : KeyModifiers::None;
   return done(KeyCode::character(*c), mods);
 }
 
@@ -200,7 +201,7 @@ Outcome parse_event(std::string_view buf, bool more) {
       case '\x1b': return done(KeyCode::of(Kind::Esc));
       default: {
         Outcome inner = parse_event(buf.substr(1), more);
-        if (inner.key) inner.key->modifiers |= ALT;
+        if (inner.key) inner.key->modifiers |= KeyModifiers::Alt;
         return inner;
       }
     }
@@ -209,11 +210,11 @@ Outcome parse_event(std::string_view buf, bool more) {
     case '\r': return done(KeyCode::of(Kind::Enter));
     case '\t': return done(KeyCode::of(Kind::Tab));
     case 0x7f: return done(KeyCode::of(Kind::Backspace));
-    case 0x00: return done(KeyCode::character(U' '), CONTROL);
+    case 0x00: return done(KeyCode::character(U' '), KeyModifiers::Control);
     default: break;
   }
-  if (c >= 0x01 && c <= 0x1a) return done(KeyCode::character(U'a' + (c - 0x01)), CONTROL);
-  if (c >= 0x1c && c <= 0x1f) return done(KeyCode::character(U'4' + (c - 0x1c)), CONTROL);
+  if (c >= 0x01 && c <= 0x1a) return done(KeyCode::character(U'a' + (c - 0x01)), KeyModifiers::Control);
+  if (c >= 0x1c && c <= 0x1f) return done(KeyCode::character(U'4' + (c - 0x1c)), KeyModifiers::Control);
   return parse_utf8(buf);
 }
 

@@ -102,7 +102,7 @@ void cursor_shown(int fd) {
 RestoreOnSignals::RestoreOnSignals() {
   struct sigaction action {};
   action.sa_handler = on_ending_signal;
-  action.sa_flags = SA_RESETHAND | SA_NODEFER;
+  action.sa_flags = static_cast<int>(SA_RESETHAND | SA_NODEFER);  // an int field for unsigned flags
   // The other ending signals wait while one is handled; the handler's own may come again and end it at once.
   sigemptyset(&action.sa_mask);
   for (int sig : SIGNALS) sigaddset(&action.sa_mask, sig);

@@ -30,10 +30,10 @@ Rect content_area(Style style, const std::optional<Block>& block, Rect area, Buf
 
 Rect inner(const Block& block, Rect area) {
   std::uint16_t x = area.x, y = area.y, w = area.width, h = area.height;
-  if ((block.borders & LEFT) && w > 0) ++x, --w;
-  if ((block.borders & RIGHT) && w > 0) --w;
-  if ((block.borders & TOP) && h > 0) ++y, --h;
-  if ((block.borders & BOTTOM) && h > 0) --h;
+  if (contains(block.borders, Borders::Left) && w > 0) ++x, --w;
+  if (contains(block.borders, Borders::Right) && w > 0) --w;
+  if (contains(block.borders, Borders::Top) && h > 0) ++y, --h;
+  if (contains(block.borders, Borders::Bottom) && h > 0) --h;
   return Rect{x, y, w, h};
 }
 
@@ -43,8 +43,10 @@ void render(const Block& block, Rect area, Buffer& buf) {
   buf.set_style(area, block.style);
   const auto left = area.left(), right = static_cast<std::uint16_t>(area.right() - 1);
   const auto top = area.top(), bottom = static_cast<std::uint16_t>(area.bottom() - 1);
-  const bool has_left = block.borders & LEFT, has_right = block.borders & RIGHT;
-  const bool has_top = block.borders & TOP, has_bottom = block.borders & BOTTOM;
+  const bool has_left = contains(block.borders, Borders::Left);
+  const bool has_right = contains(block.borders, Borders::Right);
+  const bool has_top = contains(block.borders, Borders::Top);
+  const bool has_bottom = contains(block.borders, Borders::Bottom);
 
   // Drawn so that on a box one cell high or wide the top and the left border win.
   if (has_right)

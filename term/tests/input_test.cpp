@@ -13,7 +13,8 @@ namespace orvik::term {
 // So that failed comparisons read as keys.
 void PrintTo(const KeyEvent& k, std::ostream* os) {
   *os << "Key{kind " << static_cast<int>(k.code.kind) << ", U+" << std::hex << static_cast<std::uint32_t>(k.code.ch)
-      << std::dec << ", F" << int{k.code.f} << ", mods " << int{k.modifiers} << ", " << static_cast<int>(k.kind) << "}";
+      << std::dec << ", F" << int{k.code.f} << ", mods "
+      << static_cast<int>(k.modifiers) << ", " << static_cast<int>(k.kind) << "}";
 }
 void PrintTo(const Resize& r, std::ostream* os) { *os << "Resize{" << r.columns << "x" << r.rows << "}"; }
 
@@ -21,10 +22,10 @@ namespace {
 
 using Kind = KeyCode::Kind;
 
-KeyEvent key(KeyCode code, std::uint8_t mods = NO_MODIFIERS, KeyEventKind kind = KeyEventKind::Press) {
+KeyEvent key(KeyCode code, KeyModifiers mods = KeyModifiers::None, KeyEventKind kind = KeyEventKind::Press) {
   return KeyEvent{code, mods, kind};
 }
-KeyEvent ch(char32_t c, std::uint8_t mods = NO_MODIFIERS) { return key(KeyCode::character(c), mods); }
+KeyEvent ch(char32_t c, KeyModifiers mods = KeyModifiers::None) { return key(KeyCode::character(c), mods); }
 
 std::vector<Event> decode(std::initializer_list<std::string_view> reads) {
   KeyDecoder d;
@@ -39,24 +40,24 @@ TEST(KeyDecoder, Keys) {
     std::vector<Event> expected;
   } cases[] = {
       {"q", {ch(U'q')}},
-      {"Q", {ch(U'Q', SHIFT)}},
-      {"\x11", {ch(U'q', CONTROL)}},
-      {"\x03", {ch(U'c', CONTROL)}},
-      {"\x1bq", {ch(U'q', ALT)}},
-      {"\x1b\x11", {ch(U'q', ALT | CONTROL)}},
+      {"Q", {ch(U'Q', KeyModifiers::Shift)}},
+      {"\x11", {ch(U'q', KeyModifiers::Control)}},
+      {"\x03", {ch(U'c', KeyModifiers::Control)}},
+      {"\x1bq", {ch(U'q', KeyModifiers::Alt)}},
+      {"\x1b\x11", {ch(U'q', KeyModifiers::Alt | KeyModifiers::Control)}},
       {"\x1b", {key(KeyCode::of(Kind::Esc))}},
       {"\x1b\x1b", {key(KeyCode::of(Kind::Esc))}},
       {"\r\t\x7f", {key(KeyCode::of(Kind::Enter)), key(KeyCode::of(Kind::Tab)), key(KeyCode::of(Kind::Backspace))}},
       {"\x1b[A\x1b[B\x1b[C\x1b[D",
        {key(KeyCode::of(Kind::Up)), key(KeyCode::of(Kind::Down)), key(KeyCode::of(Kind::Right)),
         key(KeyCode::of(Kind::Left))}},
-      {"\x1b[1;5C", {key(KeyCode::of(Kind::Right), CONTROL)}},
-      {"\x1b[3~\x1b[5;2~", {key(KeyCode::of(Kind::Delete)), key(KeyCode::of(Kind::PageUp), SHIFT)}},
+      {"\x1b[1;5C", {key(KeyCode::of(Kind::Right), KeyModifiers::Control)}},
+      {"\x1b[3~\x1b[5;2~", {key(KeyCode::of(Kind::Delete)), key(KeyCode::of(Kind::PageUp), KeyModifiers::Shift)}},
       {"\x1bOP\x1b[15~\x1b[24~", {key(KeyCode::function(1)), key(KeyCode::function(5)), key(KeyCode::function(12))}},
-      {"\x1b[Z", {key(KeyCode::of(Kind::BackTab), SHIFT)}},
+      {"\x1b[Z", {key(KeyCode::of(Kind::BackTab), KeyModifiers::Shift)}},
       {"é€😀", {ch(U'é'), ch(U'€'), ch(U'😀')}},
-      {"\x1b[113;5u\x1b[27u", {ch(U'q', CONTROL), key(KeyCode::of(Kind::Esc))}},
-      {"\x1b[113;1:3u", {key(KeyCode::character(U'q'), NO_MODIFIERS, KeyEventKind::Release)}},
+      {"\x1b[113;5u\x1b[27u", {ch(U'q', KeyModifiers::Control), key(KeyCode::of(Kind::Esc))}},
+      {"\x1b[113;1:3u", {key(KeyCode::character(U'q'), KeyModifiers::None, KeyEventKind::Release)}},
       {"\xff" "a\xc3(b", {ch(U'a'), ch(U'b')}},  // bytes that make no character are dropped
       {"\x1b[I\x1b[?1u" "x", {ch(U'x')}},     // complete sequences that are no key are dropped
   };
@@ -67,7 +68,7 @@ TEST(KeyDecoder, SequencesSplitAcrossReads) {
   // A character whose bytes arrive in two reads.
   EXPECT_EQ(decode({"\xe2\x82", "\xac"}), std::vector<Event>{ch(U'€')});
   // A sequence cut after its introducer waits for the rest.
-  EXPECT_EQ(decode({"\x1b[", "1;3D"}), std::vector<Event>{key(KeyCode::of(Kind::Left), ALT)});
+  EXPECT_EQ(decode({"\x1b[", "1;3D"}), std::vector<Event>{key(KeyCode::of(Kind::Left), KeyModifiers::Alt)});
   // Esc at the end of a read that filled its buffer is not yet a key.
   KeyDecoder d;
   std::deque<Event> out;

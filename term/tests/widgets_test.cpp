@@ -23,17 +23,18 @@ TEST(Block, RoundedBorderWithTitle) {
 
 TEST(Block, DrawsOnlyTheChosenSides) {
   const struct {
-    std::uint8_t borders;
+    Borders borders;
     Rows expected;
   } cases[] = {
-      {TOP | LEFT | RIGHT, {"╭ T─╮", "│   │", "│   │"}},
-      {LEFT | RIGHT, {"│ T │", "│   │", "│   │"}}  /* the title takes the first row all the same */,
-      {LEFT | RIGHT | BOTTOM, {"│ T │", "│   │", "╰───╯"}},
-      {TOP, {" T───", "     ", "     "}},
-      {NONE, {" T   ", "     ", "     "}},
+      {Borders::Top | Borders::Left | Borders::Right, {"╭ T─╮", "│   │", "│   │"}},
+      {Borders::Left | Borders::Right, {"│ T │", "│   │", "│   │"}}  /* the title takes the first row all the same */,
+      {Borders::Left | Borders::Right | Borders::Bottom, {"│ T │", "│   │", "╰───╯"}},
+      {Borders::Top, {" T───", "     ", "     "}},
+      {Borders::None, {" T   ", "     ", "     "}},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(rows(render_widget(Block{.title = " T", .borders = c.borders}, 5, 3)), c.expected) << int{c.borders};
+    EXPECT_EQ(rows(render_widget(Block{.title = " T", .borders = c.borders}, 5, 3)), c.expected)
+        << static_cast<int>(c.borders);
 }
 
 TEST(Block, OneCellHighOrWideKeepsTheTopAndLeft) {
@@ -61,7 +62,7 @@ TEST(Paragraph, StyleColoursItsBlockToo) {
 
 TEST(Block, InnerAreaShrinksWithoutWrapping) {
   EXPECT_EQ(inner(Block{}, Rect{1, 2, 10, 5}), (Rect{2, 3, 8, 3}));
-  EXPECT_EQ(inner(Block{.borders = LEFT | RIGHT}, Rect{0, 0, 10, 1}), (Rect{1, 0, 8, 1}));
+  EXPECT_EQ(inner(Block{.borders = Borders::Left | Borders::Right}, Rect{0, 0, 10, 1}), (Rect{1, 0, 8, 1}));
   EXPECT_EQ(inner(Block{}, Rect{4, 4, 1, 1}), (Rect{5, 5, 0, 0}));
   EXPECT_EQ(inner(Block{}, Rect{4, 4, 0, 0}), (Rect{4, 4, 0, 0}));
 }
@@ -135,7 +136,7 @@ TEST(Gauge, FillsWholeCellsRoundedToNearest) {
 
 TEST(Gauge, LabelIsCentredInTheDefaultStyle) {
   const Gauge g{.ratio = 0.5, .label = "ab", .gauge_style = Style::with_fg(Color::Red),
-                .block = Block{.title = "G", .borders = TOP | LEFT | RIGHT}};
+                .block = Block{.title = "G", .borders = Borders::Top | Borders::Left | Borders::Right}};
   const auto buf = render_widget(g, 9, 2);
   EXPECT_EQ(rows(buf), (Rows{"╭G──────╮", "│██ab   │"}));
   EXPECT_EQ(style_runs(buf, 1), (std::vector<StyleRun>{{"│"}, {"██", Color::Red}, {"ab   │"}}));

@@ -8,6 +8,7 @@
 #include "base/overloaded.hpp"
 #include "shown.hpp"
 #include "term/layout.hpp"
+#include "texts.hpp"
 #include "term/widgets.hpp"
 
 namespace orvik::ui {
@@ -51,7 +52,7 @@ session_log::Timestamp started_at(const ToolCall& call) {
 // ties to even, as the elapsed texts must.
 std::string elapsed_text(session_log::Timestamp start, session_log::Timestamp now) {
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(since(start, now)).count();
-  return fmt::format(" [{:.1f}s]", static_cast<double>(std::max<std::int64_t>(ms, 0)) / 1000.0);
+  return fmt::format(text::ELAPSED_FORMAT, static_cast<double>(std::max<std::int64_t>(ms, 0)) / 1000.0);
 }
 
 }  // namespace
@@ -85,17 +86,16 @@ ListItem finished_row(const ToolCall& call, std::size_t cells) {
                                },
                                call.status);
   return row({Span{std::string(mark.symbol), plain(mark.colour)}, Span{padded_name(call.name, cells), plain(Color::DarkGray)},
-              Span{fmt::format(" {}ms", mark.duration_ms), plain(Color::DarkGray)}});
+              Span{fmt::format(text::DURATION_FORMAT, mark.duration_ms), plain(Color::DarkGray)}});
 }
 
 void draw_session_panel(Frame& frame, Rect area, const Session& session) {
   const bool live = !session.pending.empty();
-  frame.render_widget(
-      Paragraph{.lines = {Line{{Span{" Live session", Style{.bold = true}},
-                                Span{live ? "   ● LIVE" : "   ○ idle", plain(live ? Color::Green : Color::DarkGray)},
-                                Span{fmt::format("   {} events", session.event_count), plain(Color::DarkGray)}}}},
-                .block = Block{.title = " Session "}},
-      area);
+  Line line{{Span{std::string(text::LIVE_SESSION), Style{.bold = true}},
+             Span{std::string(live ? text::LIVE : text::IDLE), plain(live ? Color::Green : Color::DarkGray)},
+             Span{fmt::format(text::SESSION_EVENTS_FORMAT, session.event_count), plain(Color::DarkGray)}}};
+  frame.render_widget(Paragraph{.lines = {std::move(line)}, .block = Block{.title = std::string(text::SESSION_TITLE)}},
+                      area);
 }
 
 // The step's node as far as `cells` columns show it; `clusters` gets a count that the node's text holds at least.
@@ -146,7 +146,8 @@ void draw_flow_panel(Frame& frame, Rect area, const Session& session) {
   Line line;
   const auto& flow = session.flow;
   const std::size_t first = flow.size() > FLOW_NODE_LIMIT ? flow.size() - FLOW_NODE_LIMIT : 0;
-  if (first == flow.size()) line.spans.push_back(Span{"waiting for events…", plain(Color::DarkGray)});
+  if (first == flow.size())
+    line.spans.push_back(Span{std::string(text::WAITING_FOR_EVENTS), plain(Color::DarkGray)});
   // Every cluster takes a cell or more, so once the nodes hold more clusters than the line has cells, the
   // nodes after them cannot be seen and are not formed.
   const std::size_t cells = area.width;
@@ -160,7 +161,8 @@ void draw_flow_panel(Frame& frame, Rect area, const Session& session) {
     line.spans.push_back(node(flow[i], cells, clusters));
     shown += clusters > 0 ? clusters - 1 : 0;  // its start may join the space before it
   }
-  frame.render_widget(Paragraph{.lines = {std::move(line)}, .block = Block{.title = " Flow "}}, area);
+  frame.render_widget(Paragraph{.lines = {std::move(line)}, .block = Block{.title = std::string(text::FLOW_TITLE)}},
+                      area);
 }
 
 }  // namespace
@@ -173,19 +175,16 @@ std::vector<const ToolCall*> recent_running_tools(std::vector<const ToolCall*> c
   return calls;
 }
 
-void draw_steps_panel(Frame& frame, Rect area, const Session& session, std::uint64_t tick) {
-  draw_steps_panel(frame, area, session, tick, session_log::now_utc());
-}
-
 void draw_steps_panel(Frame& frame, Rect area, const Session& session, std::uint64_t tick, session_log::Timestamp now) {
   const std::size_t budget = area.height > 2 ? area.height - 2u : 0u;
   const std::string spinner(SPINNER_FRAMES[tick % SPINNER_FRAMES.size()]);
-  List list{.block = Block{.title = " Steps (newest first) "}};
+  List list{.block = Block{.title = std::string(text::STEPS_TITLE)}};
   auto& rows = list.items;
 
   // Built even when no row is free, and counted against the budget like any other row.
   if (session.awaiting_reply)
-    rows.push_back(row({Span{spinner + " ", bold(Color::Yellow)}, Span{"Thinking…   ", bold(Color::Yellow)}}));
+    rows.push_back(
+        row({Span{spinner + " ", bold(Color::Yellow)}, Span{std::string(text::THINKING), bold(Color::Yellow)}}));
 
   // Latest start first, and only until the budget is full or the starts fall out of the window: however many
   // calls never finish, the panel looks at no more than it shows.
@@ -201,10 +200,6 @@ void draw_steps_panel(Frame& frame, Rect area, const Session& session, std::uint
     rows.push_back(finished_row(*it, cells));
 
   frame.render_widget(list, area);
-}
-
-void draw_dashboard(Frame& frame, Rect area, const Session& session, std::uint64_t tick) {
-  draw_dashboard(frame, area, session, tick, session_log::now_utc());
 }
 
 void draw_dashboard(Frame& frame, Rect area, const Session& session, std::uint64_t tick, session_log::Timestamp now) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "term/layout.hpp"
+#include "texts.hpp"
 #include "term/widgets.hpp"
 #include "ui/dashboard.hpp"
 
@@ -28,7 +29,7 @@ double estimated_cost(const session_log::TokenUsage& totals) {
          1000000.0;
 }
 
-Paragraph slot_line(std::string text, std::uint8_t borders) {
+Paragraph slot_line(std::string text, Borders borders) {
   return Paragraph{.lines = {Line{{Span{std::move(text)}}}},
                    .style = Style::with_fg(Color::DarkGray),
                    .block = Block{.borders = borders}};
@@ -40,9 +41,9 @@ void draw_tokens_panel(Frame& frame, Rect area, const session_store::Session& se
   const auto [gauge_slot, totals_slot, cost_slot] = split<3>(Layout::vertical({Length(2), Length(1), Length(2)}), area);
 
   double ratio = 0.0;
-  std::string label = "no turns yet";
+  std::string label(text::NO_TURNS_YET);
   if (const auto& last = session.last_usage) {
-    label = fmt::format("last turn  in={} out={}  cache_r={}", last->input, last->output, last->cache_read);
+    label = fmt::format(text::LAST_TURN_FORMAT, last->input, last->output, last->cache_read);
     // Each count is capped before the sum, so counts near 2^64 fill the bar instead of wrapping to nothing.
     const std::uint64_t used = std::min(
         std::min(last->input, TOKEN_GAUGE_LIMIT) + std::min(last->output, TOKEN_GAUGE_LIMIT), TOKEN_GAUGE_LIMIT);
@@ -51,15 +52,17 @@ void draw_tokens_panel(Frame& frame, Rect area, const session_store::Session& se
   frame.render_widget(Gauge{.ratio = ratio,
                             .label = std::move(label),
                             .gauge_style = Style::with_fg(bar_color(ratio)),
-                            .block = Block{.title = " Tokens (last turn) ", .borders = TOP | LEFT | RIGHT}},
+                            .block = Block{.title = std::string(text::TOKENS_TITLE),
+                                           .borders = Borders::Top | Borders::Left | Borders::Right}},
                       gauge_slot);
 
   const auto& t = session.totals;
   frame.render_widget(
-      slot_line(fmt::format(" session total  in={}  out={}  cache_r={}", t.input, t.output, t.cache_read),
-                LEFT | RIGHT),
+      slot_line(fmt::format(text::SESSION_TOTAL_FORMAT, t.input, t.output, t.cache_read),
+                Borders::Left | Borders::Right),
       totals_slot);
-  frame.render_widget(slot_line(fmt::format(" est. cost: ${:.4f}", estimated_cost(t)), LEFT | RIGHT | BOTTOM),
+  frame.render_widget(slot_line(fmt::format(text::COST_FORMAT, estimated_cost(t)),
+                                Borders::Left | Borders::Right | Borders::Bottom),
                       cost_slot);
 }
 

@@ -100,7 +100,7 @@ TEST(Dashboard, HugeNamesShowTheirStartUpToTheBorder) {
 
 TEST(Dashboard, StepsPanelTakesTheRowsLeftOver) {
   Session s;
-  for (int i = 0; i < 30; ++i) add_finished(s, "T" + std::to_string(i), i);
+  for (std::uint64_t i = 0; i < 30; ++i) add_finished(s, "T" + std::to_string(i), i);
   const auto picture = rows(dashboard(s, 30, 30));
   EXPECT_EQ(picture[9], "╭ Steps (newest first) ──────╮");
   EXPECT_EQ(picture[10], "│✓ T29          29ms         │");

@@ -1,11 +1,14 @@
 #pragma once
 
-// Sessions built field by field for the panel tests, a fixed instant to draw them at, and the picture helpers.
+// Sessions built field by field for the panel tests, events for the events panel, a fixed instant to draw them
+// at, and the picture helpers.
 
 #include <chrono>
 #include <string>
 
+#include "session_log/event.hpp"
 #include "session_store/store.hpp"
+#include "term/text.hpp"
 #include "term/testing.hpp"
 
 namespace orvik::ui::fixtures {
@@ -23,6 +26,18 @@ using Rows = std::vector<std::string>;
 using Runs = std::vector<StyleRun>;
 
 inline const Timestamp now = Timestamp{std::chrono::sys_days{std::chrono::year{2025} / 6 / 1}} + 12h;
+
+// Events for the events panel and the frame, at 12:34:56 UTC unless told otherwise.
+inline const Timestamp noon = std::chrono::sys_days{std::chrono::year{2025} / 1 / 1} + 12h + 34min + 56s;
+
+inline session_log::SessionEvent event_of(session_log::EventKind kind,
+                                          session_log::Uuid session = session_log::Uuid::nil(), bool sidechain = false,
+                                          Timestamp at = noon) {
+  return session_log::SessionEvent{std::move(kind), session_log::Uuid::new_v4(), session, at, std::nullopt, sidechain};
+}
+
+// The detail span of an event row.
+inline std::string detail_of(const term::Line& line) { return line.spans.at(2).content; }
 
 inline ToolCall running(std::string name, std::chrono::nanoseconds ago, std::string id = {}) {
   if (id.empty()) id = "toolu_" + name;

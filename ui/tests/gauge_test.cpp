@@ -22,7 +22,7 @@ TEST(TokensPanel, BeforeTheFirstTurn) {
       "╰────────────────────────────────────────────────╯",
       "                                                  "}));
   EXPECT_EQ(style_runs(buf, 1), (Runs{{rows(buf)[1]}}));  // an empty bar, nothing coloured
-  for (std::uint16_t y : {2, 3, 4}) EXPECT_EQ(style_runs(buf, y), (Runs{{rows(buf)[y], Color::DarkGray}})) << y;
+  for (std::uint16_t y = 2; y <= 4; ++y) EXPECT_EQ(style_runs(buf, y), (Runs{{rows(buf)[y], Color::DarkGray}})) << y;
 }
 
 TEST(TokensPanel, BarColourAndFillFollowTheLastTurn) {

@@ -4,7 +4,7 @@
 
 #include "session_log/json_text.hpp"
 #include "term/testing.hpp"
-#include "ui/tui.hpp"
+#include "ui/events_panel.hpp"
 
 namespace orvik::ui {
 namespace {
@@ -78,7 +78,7 @@ TEST(CompactJsonPreview, IsTheWholeTextCut) {
       nlohmann::json{{std::string(70, 'k'), 1}},
   };
   for (const auto& value : values)
-    for (const std::uint64_t max : {0, 1, 2, 7, 60}) {
+    for (const std::uint64_t max : std::initializer_list<std::uint64_t>{0, 1, 2, 7, 60}) {
       EXPECT_EQ(compact_json_preview(value, max), truncate_text(session_log::compact_json(value), max))
           << value.dump().substr(0, 80) << " " << max;
     }

@@ -19,7 +19,7 @@ TEST(StepsPanel, ThinkingThenRunningLatestFirstThenFinishedNewestFirst) {
   s.awaiting_reply = true;
   add_running(s, "Read", 2500ms);
   add_running(s, "Bash", 1234ms);
-  for (int i = 0; i < 10; ++i) add_finished(s, "Tool" + std::to_string(i), 100 + i, i == 8);
+  for (std::uint64_t i = 0; i < 10; ++i) add_finished(s, "Tool" + std::to_string(i), 100 + i, i == 8);
   EXPECT_EQ(rows(steps(s, 40, 7)), (Rows{
       "╭ Steps (newest first) ────────────────╮",
       "│⠋ Thinking…                           │",

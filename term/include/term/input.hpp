@@ -9,6 +9,7 @@
 #include <variant>
 
 #include "base/error.hpp"
+#include "term/flags.hpp"
 
 namespace orvik::term {
 
@@ -31,13 +32,15 @@ struct KeyCode {
   friend bool operator==(const KeyCode&, const KeyCode&) = default;
 };
 
-enum KeyModifiers : std::uint8_t { NO_MODIFIERS = 0, SHIFT = 1, CONTROL = 2, ALT = 4, SUPER = 8, HYPER = 16, META = 32 };
+enum class KeyModifiers : std::uint8_t { None = 0, Shift = 1, Control = 2, Alt = 4, Super = 8, Hyper = 16, Meta = 32 };
+template <>
+inline constexpr bool is_flags<KeyModifiers> = true;
 
 enum class KeyEventKind : std::uint8_t { Press, Repeat, Release };
 
 struct KeyEvent {
   KeyCode code;
-  std::uint8_t modifiers = NO_MODIFIERS;
+  KeyModifiers modifiers = KeyModifiers::None;
   KeyEventKind kind = KeyEventKind::Press;
 
   friend bool operator==(const KeyEvent&, const KeyEvent&) = default;
@@ -55,7 +58,7 @@ using Event = std::variant<KeyEvent, Resize>;
 
 // Turns the bytes a terminal in raw mode sends into key events. A lone Esc at the end of what one read gave
 // is the Esc key; Esc before other bytes starts a sequence or adds Alt. Ctrl+letter arrives as the control
-// byte and comes out as the letter with CONTROL. Bytes that make no key are dropped.
+// byte and comes out as the letter with Control. Bytes that make no key are dropped.
 class KeyDecoder {
  public:
   // `more_pending` says the read that gave `bytes` filled its buffer, so more may follow at once.

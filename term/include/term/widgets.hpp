@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "term/buffer.hpp"
+#include "term/flags.hpp"
 #include "term/text.hpp"
 
 namespace orvik::term {
@@ -13,13 +14,15 @@ namespace orvik::term {
 // Every widget is a plain struct with a render() that draws it into an area of a buffer. Drawing
 // never fails and never writes outside the area.
 
-enum Borders : std::uint8_t { NONE = 0, TOP = 1, BOTTOM = 2, LEFT = 4, RIGHT = 8, ALL = 15 };
+enum class Borders : std::uint8_t { None = 0, Top = 1, Bottom = 2, Left = 4, Right = 8, All = 15 };
+template <>
+inline constexpr bool is_flags<Borders> = true;
 
 // Rounded borders (╭ ╮ ╰ ╯ │ ─) on the chosen sides, a title at the left of the top border in the default
 // style, and a style over the whole area.
 struct Block {
   std::string title{};
-  std::uint8_t borders = ALL;
+  Borders borders = Borders::All;
   Style style{};
 };
 

@@ -26,9 +26,8 @@ inline constexpr double PRICE_OUTPUT_PER_MILLION = 15.0;
 inline constexpr double PRICE_CACHE_READ_PER_MILLION = 0.3;
 inline constexpr std::size_t FLOW_NODE_LIMIT = 12;
 
-// Draws the session, tokens, steps and flow panels of `session` into `area`, stacked top to bottom.
-void draw_dashboard(term::Frame& frame, term::Rect area, const session_store::Session& session, std::uint64_t tick);
-// The same, with the steps panel's clock reading given.
+// Draws the session, tokens, steps and flow panels of `session` into `area`, stacked top to bottom, as they
+// stand at the instant `now`.
 void draw_dashboard(term::Frame& frame, term::Rect area, const session_store::Session& session, std::uint64_t tick,
                     session_log::Timestamp now);
 
@@ -36,9 +35,7 @@ void draw_dashboard(term::Frame& frame, term::Rect area, const session_store::Se
 void draw_tokens_panel(term::Frame& frame, term::Rect area, const session_store::Session& session);
 
 // The Thinking row, the recent running calls (latest start first) and the finished calls (latest first),
-// as many as fit inside the box. Reads the clock once.
-void draw_steps_panel(term::Frame& frame, term::Rect area, const session_store::Session& session, std::uint64_t tick);
-// The same at the instant `now`.
+// as many as fit inside the box, at the instant `now`.
 void draw_steps_panel(term::Frame& frame, term::Rect area, const session_store::Session& session, std::uint64_t tick,
                       session_log::Timestamp now);
 

@@ -2,11 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <ctime>
-
 #include <fmt/format.h>
 
+#include "fixtures.hpp"
 #include "term/testing.hpp"
 
 namespace orvik::ui {
@@ -17,16 +15,13 @@ using namespace std::chrono_literals;
 using term::Color;
 using term::testing::StyleRun;
 using term::testing::rows;
+using fixtures::detail_of;
+using fixtures::event_of;
 using term::testing::styled_runs;
 
-const Timestamp noon = std::chrono::sys_days{std::chrono::year{2025} / 1 / 1} + 12h + 34min + 56s;
-
-SessionEvent event_of(EventKind kind, Uuid session = Uuid::nil(), bool sidechain = false, Timestamp at = noon) {
-  return SessionEvent{std::move(kind), Uuid::new_v4(), session, at, std::nullopt, sidechain};
-}
-
 term::Buffer draw(const App& app, std::uint16_t width, std::uint16_t height) {
-  return term::testing::draw_into(width, height, [&](term::Frame& f, term::Rect) { draw_frame(f, app); });
+  const auto now = now_utc();
+  return term::testing::draw_into(width, height, [&](term::Frame& f, term::Rect) { draw_frame(f, app, now); });
 }
 
 // The first `columns` cells of each row, as text.
@@ -36,8 +31,6 @@ std::vector<std::string> left_columns(const term::Buffer& buf, std::uint16_t col
     for (std::uint16_t x = 0; x < columns; ++x) part.at(x, y) = buf.at(x, y);
   return rows(part);
 }
-
-std::string detail_of(const term::Line& line) { return line.spans.at(2).content; }
 
 TEST(DrawFrame, NoEventsYet) {
   App app;
@@ -127,96 +120,6 @@ TEST(DrawFrame, HugeToolUsesShowTheirStartUpToTheBorder) {
   EXPECT_EQ(left[3], "│12:34:56 [S] TOOL▶ " + std::string(28, 'y') + " │");
   EXPECT_EQ(left[4], "│12:34:56 TOOL▶ " + std::string(33, 'x') + "│");
   EXPECT_EQ(left[5], R"(│12:34:56 TOOL▶ Read {"n":[0,1,2,3,4,5,6,7,8,9,10│)");
-}
-
-TEST(EventRow, SpansAndStyles) {
-  const auto row = event_row(event_of(ToolUse{"t", "Bash", {{"command", "ls -la"}, {"description", "List files"}}},
-                                      Uuid::nil(), true),
-                             10);
-  ASSERT_EQ(row.spans.size(), 3u);
-  EXPECT_EQ(row.spans[0].content, "12:34:56 ");
-  EXPECT_EQ(row.spans[0].style, term::Style::with_fg(Color::DarkGray));
-  EXPECT_EQ(row.spans[1].content, "[S] TOOL▶ ");
-  EXPECT_EQ(row.spans[1].style, term::Style::with_fg(Color::Green, true));
-  EXPECT_EQ(row.spans[2].content, "Bash ls -la");
-  EXPECT_EQ(row.spans[2].style, term::Style{});
-
-  const struct {
-    EventKind kind;
-    std::string_view label;
-    Color color;
-  } kinds[] = {
-      {ToolResult{"t", "out", std::nullopt, false}, "TOOL◀ ", Color::Blue},
-      {Assistant{std::nullopt, "a", std::nullopt}, "ASST  ", Color::Magenta},
-      {User{"u"}, "USER  ", Color::White},
-      {Thinking{"t", std::nullopt}, "THINK ", Color::Yellow},
-  };
-  for (const auto& k : kinds) {
-    const auto r = event_row(event_of(k.kind), 10);
-    EXPECT_EQ(r.spans[1].content, k.label);
-    EXPECT_EQ(r.spans[1].style, term::Style::with_fg(k.color, true)) << k.label;
-  }
-}
-
-TEST(EventRow, TimeIsUtcWhateverTheZone) {
-  const char* old = std::getenv("TZ");
-  const std::string saved = old ? old : "";
-  ::setenv("TZ", "Asia/Kolkata", 1);
-  ::tzset();
-  // 2025-01-01T10:00:00+02:00
-  const Timestamp at = std::chrono::sys_days{std::chrono::year{2025} / 1 / 1} + 10h - 2h;
-  EXPECT_EQ(event_row(event_of(User{"x"}, Uuid::nil(), false, at), 10).spans[0].content, "08:00:00 ");
-  EXPECT_EQ(event_row(event_of(User{"x"}, Uuid::nil(), false, at - 8h - 1s), 10).spans[0].content, "23:59:59 ");
-  // 0000-01-01T00:00:01 and 9999-12-31T23:59:59.999999999, far outside a nanosecond count's span.
-  const Timestamp first = Timestamp{} - 62167219200s + 1s, last = Timestamp{} + 253402300799s + 999999999ns;
-  EXPECT_EQ(event_row(event_of(User{"x"}, Uuid::nil(), false, first), 10).spans[0].content, "00:00:01 ");
-  EXPECT_EQ(event_row(event_of(User{"x"}, Uuid::nil(), false, last), 10).spans[0].content, "23:59:59 ");
-  if (old)
-    ::setenv("TZ", saved.c_str(), 1);
-  else
-    ::unsetenv("TZ");
-  ::tzset();
-}
-
-TEST(EventRow, ArgumentPreview) {
-  const std::string hundred(100, 'x');
-  const struct {
-    nlohmann::json input;
-    std::string expected;
-  } cases[] = {
-      {{{"command", "ls -la"}, {"description", "List files"}}, "ls -la"},
-      {{{"limit", 5}, {"path", "/tmp/a"}}, "/tmp/a"},
-      {{{"a", "lower"}, {"Z", "upper"}}, "upper"},  // byte order: Z before a
-      {{{"n", 5}}, R"({"n":5})"},
-      {nullptr, "null"},
-      {"just text", R"("just text")"},
-      {{{"s", hundred}}, std::string(60, 'x') + "…"},
-      {{{"s", "  padded\t"}}, "padded"},
-  };
-  for (const auto& c : cases)
-    EXPECT_EQ(detail_of(event_row(event_of(ToolUse{"t", "T", c.input}), 0)), "T " + c.expected) << c.input.dump();
-}
-
-TEST(TruncateText, TrimsWhiteSpaceAndCountsCodePoints) {
-  const struct {
-    std::string_view text;
-    std::uint64_t max;
-    std::string_view expected;
-  } cases[] = {
-      {"hello", 5, "hello"},
-      {"hello!", 5, "hello…"},
-      {"", 0, ""},
-      {" \t\n ", 0, ""},
-      {"x", 0, "…"},
-      {"ééééé", 3, "ééé…"},         // characters, not bytes
-      {"中文字", 2, "中文…"},        // characters, not columns
-      {"\u3000\u00a0 mid dle\u2029\u0085\u205f", 20, "mid dle"},
-      {"\u200bword", 20, "\u200bword"},  // a zero-width space is not White_Space
-      {"\x0b\x0c\r\u1680\u2000\u200a\u2028\u202fx", 5, "x"},
-      {"\xff\xfe", 1, "\xff…"},  // a stray byte counts as one character
-  };
-  for (const auto& c : cases)
-    EXPECT_EQ(truncate_text(c.text, c.max), c.expected) << testing::PrintToString(std::string(c.text)) << " " << c.max;
 }
 
 TEST(DrawFrame, NarrowAndShortScreens) {
