@@ -37,7 +37,7 @@ void BM_Ingest(benchmark::State& state) {
     for (const auto& e : events) store.ingest(e);
     benchmark::DoNotOptimize(store.latest());
   }
-  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * events.size()));
+  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(events.size()));
 }
 BENCHMARK(BM_Ingest)->Unit(benchmark::kMillisecond);
 
