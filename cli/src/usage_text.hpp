@@ -1,6 +1,6 @@
 #pragma once
 
-// The texts the command line prints: its messages, the help screens and the usage errors.
+// How the command line lays out its texts: the help screens and the usage errors.
 
 #include <algorithm>
 #include <initializer_list>
@@ -10,29 +10,9 @@
 #include <vector>
 
 #include "cli/command_line.hpp"
+#include "messages.hpp"
 
 namespace orvik::cli::usage_text {
-
-namespace msg {
-inline constexpr std::string_view about = "Observability for Claude Code agentic runs";
-inline constexpr std::string_view run_about = "Watch live Claude Code session events in the terminal (default)";
-inline constexpr std::string_view detached_help = "Open Orvik in a new terminal window instead of the current one";
-inline constexpr std::string_view help_flag_help = "Print help";
-inline constexpr std::string_view version_flag_help = "Print version";
-inline constexpr std::string_view help_command_about = "Print this message or the help of the given subcommand(s)";
-inline constexpr std::string_view help_command_value = "Print help for the subcommand(s)";
-
-inline constexpr std::string_view unexpected_argument = "unexpected argument '{}' found";
-inline constexpr std::string_view unrecognized_subcommand = "unrecognized subcommand '{}'";
-inline constexpr std::string_view used_multiple_times = "the argument '{}' cannot be used multiple times";
-inline constexpr std::string_view unexpected_value = "unexpected value '{}' for '{}' found; no more were expected";
-inline constexpr std::string_view similar_subcommand = "a similar subcommand exists: ";
-inline constexpr std::string_view similar_subcommands = "some similar subcommands exist: ";
-inline constexpr std::string_view similar_argument = "a similar argument exists: ";
-inline constexpr std::string_view flag_of_subcommand = "'{}' exists";
-inline constexpr std::string_view needless_double_dash = "subcommand '{}' exists; to use it, remove the '{}' before it";
-inline constexpr std::string_view more_information = "For more information, try '{}'.";
-}  // namespace msg
 
 inline void add(StyledText& t, TextStyle style, std::string_view text) { t.push_back({style, std::string(text)}); }
 
