@@ -149,7 +149,7 @@ CliExit report(const UsageError& e) {
   add(t, TextStyle::plain, "\n\n");
   add(t, e.usage);
   add(t, TextStyle::plain, "\n\n");
-  add(t, fill(msg::more_information, {literal("--help")}));
+  add(t, fill(msg::more_information, literal("--help")));
   add(t, TextStyle::plain, "\n");
   return {std::move(t), Stream::err, 2};
 }

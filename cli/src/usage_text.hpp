@@ -3,7 +3,8 @@
 // How the command line lays out its texts: the help screens and the usage errors.
 
 #include <algorithm>
-#include <initializer_list>
+#include <concepts>
+#include <type_traits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,16 +19,34 @@ inline void add(StyledText& t, TextStyle style, std::string_view text) { t.push_
 
 inline void add(StyledText& t, const StyledText& more) { t.insert(t.end(), more.begin(), more.end()); }
 
-// The pattern with each "{}" filled by the next piece, in order.
-inline StyledText fill(std::string_view pattern, std::initializer_list<StyledPiece> pieces) {
-  StyledText out;
-  auto piece = pieces.begin();
-  for (std::size_t hole; piece != pieces.end() && (hole = pattern.find("{}")) != std::string_view::npos;) {
-    add(out, TextStyle::plain, pattern.substr(0, hole));
-    out.push_back(*piece++);
-    pattern.remove_prefix(hole + 2);
+// A pattern for fill with exactly `holes` "{}" in it, counted when the program is compiled.
+template <std::size_t holes>
+struct Pattern {
+  std::string_view text;
+
+  template <class S>
+    requires std::convertible_to<const S&, std::string_view>
+  consteval Pattern(const S& s) : text(s) {
+    std::size_t found = 0;
+    for (auto at = text.find("{}"); at != std::string_view::npos; at = text.find("{}", at + 2)) ++found;
+    if (found != holes) throw "the pattern does not have one \"{}\" for each piece";
   }
-  add(out, TextStyle::plain, pattern);
+};
+
+// The pattern with each "{}" filled by the next piece, in order.
+template <class... Pieces>
+  requires(std::same_as<Pieces, StyledPiece> && ...)
+StyledText fill(std::type_identity_t<Pattern<sizeof...(Pieces)>> pattern, Pieces... pieces) {
+  StyledText out;
+  std::string_view rest = pattern.text;
+  const auto put = [&](StyledPiece piece) {
+    const std::size_t hole = rest.find("{}");
+    add(out, TextStyle::plain, rest.substr(0, hole));
+    out.push_back(std::move(piece));
+    rest.remove_prefix(hole + 2);
+  };
+  (put(std::move(pieces)), ...);
+  add(out, TextStyle::plain, rest);
   return out;
 }
 
