@@ -8,13 +8,15 @@
 #include <thread>
 
 #include "corpus.hpp"
-#include "session_log/channel.hpp"
+#include "base/channel.hpp"
 #include "session_log/parse_line.hpp"
 #include "session_log/raw.hpp"
 
 namespace {
 
 using namespace orvik::session_log;
+using orvik::base::channel;
+using orvik::base::Receiver;
 using orvik::bench::Corpus;
 
 template <class ReadLine>

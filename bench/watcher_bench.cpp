@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "cli/watcher.hpp"
-#include "session_log/channel.hpp"
+#include "base/channel.hpp"
 #include "session_log/parse_line.hpp"
 
 namespace {
@@ -82,7 +82,7 @@ double thread_cpu_seconds(std::thread& thread) {
 // HOME at a fresh ~/.claude/{projects,sessions} with watch_sessions running on it.
 struct RunningWatcher {
   fs::path home;
-  std::optional<orvik::session_log::Receiver<SessionEvent>> rx;
+  std::optional<orvik::base::Receiver<SessionEvent>> rx;
   std::thread thread;
 
   RunningWatcher() {
@@ -91,7 +91,7 @@ struct RunningWatcher {
     fs::create_directories(home / ".claude" / "projects" / "bench");
     fs::create_directories(home / ".claude" / "sessions");
     ::setenv("HOME", home.c_str(), 1);
-    auto [tx, r] = orvik::session_log::channel<SessionEvent>();
+    auto [tx, r] = orvik::base::channel<SessionEvent>();
     rx.emplace(std::move(r));
     thread = std::thread(orvik::cli::watch_sessions, std::move(tx));
     // The first Heartbeat comes after the watches are in place.
@@ -125,7 +125,7 @@ struct Drain {
   std::atomic<bool> done{false};
   std::thread thread;
 
-  explicit Drain(orvik::session_log::Receiver<SessionEvent> rx)
+  explicit Drain(orvik::base::Receiver<SessionEvent> rx)
       : thread([this, rx = std::move(rx)]() mutable {
           while (!done) {
             while (rx.try_recv()) {
@@ -146,7 +146,7 @@ void BM_ParseLineIntoChannel(benchmark::State& state) {
   if (text == nullptr) return state.SkipWithError("could not generate the corpus");
   const auto lines = lines_of(*text);
   for (auto _ : state) {
-    auto [tx, rx] = orvik::session_log::channel<SessionEvent>();
+    auto [tx, rx] = orvik::base::channel<SessionEvent>();
     Drain drain(std::move(rx));
     for (auto line : lines) {
       if (auto parsed = orvik::session_log::parse_line(line)) {
@@ -164,7 +164,7 @@ void BM_TailFile(benchmark::State& state) {
   const std::string* text = corpus();
   if (text == nullptr) return state.SkipWithError("could not generate the corpus");
   for (auto _ : state) {
-    auto [tx, rx] = orvik::session_log::channel<SessionEvent>();
+    auto [tx, rx] = orvik::base::channel<SessionEvent>();
     Drain drain(std::move(rx));
     orvik::cli::Offsets offsets;
     if (!orvik::cli::tail_file(CORPUS, offsets, tx)) return state.SkipWithError("could not read the corpus");
@@ -193,7 +193,7 @@ void BM_LineInPieces(benchmark::State& state) {
   const fs::path log = fs::path(BENCH_DIR) / "pieces.jsonl";
   for (auto _ : state) {
     fs::remove(log);
-    auto [tx, rx] = orvik::session_log::channel<SessionEvent>();
+    auto [tx, rx] = orvik::base::channel<SessionEvent>();
     orvik::cli::Offsets offsets;
     const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     for (std::size_t at = 0; at < line.size(); at += piece) {

@@ -9,6 +9,8 @@
 namespace {
 
 using namespace orvik::session_log;
+using orvik::base::channel;
+using orvik::base::Sender;
 using namespace std::chrono_literals;
 
 // Sends one made-up turn after another until the dashboard lets go of the channel.
@@ -16,12 +18,12 @@ void feed(Sender<SessionEvent> tx) {
   const Uuid session = Uuid::new_v4();
   const char* tools[] = {"Read", "Bash", "Grep", "Edit", "Write"};
   auto send = [&](EventKind kind, bool sidechain = false) {
-    return !tx.send(SessionEvent{std::move(kind), Uuid::new_v4(), session, now_utc(), std::nullopt, sidechain});
+    return tx.send(SessionEvent{std::move(kind), Uuid::new_v4(), session, now_utc(), std::nullopt, sidechain});
   };
   auto pause = [&](std::chrono::milliseconds d) {
     for (auto left = d; left > 0ms; left -= 200ms) {
       std::this_thread::sleep_for(std::min(left, 200ms));
-      if (tx.send(make_heartbeat())) return false;
+      if (!tx.send(make_heartbeat())) return false;
     }
     return true;
   };

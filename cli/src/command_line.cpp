@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "base/fd.hpp"
+#include "base/utf8.hpp"
 #include "usage_text.hpp"
-#include "utf8.hpp"
-#include "write_all.hpp"
 
 namespace orvik::cli {
 namespace {
@@ -94,16 +94,16 @@ struct CommandParser {
     const auto eq = body.find('=');
     const auto key = body.substr(0, eq);
     if (key.empty())  // "--=value" names no flag at all
-      return refuse(msg::unexpected_argument, "--" + utf8_lossy(body));
+      return refuse(msg::unexpected_argument, "--" + base::utf8_lossy(body));
     if (const Flag* flag = find_flag(cmd, key, &Flag::long_name)) {
       if (eq == std::string_view::npos) return react(*flag);
       auto used = m.present;
       used.push_back(flag->id);
-      return report({.message = fill(msg::unexpected_value, invalid(utf8_lossy(body.substr(eq + 1))),
+      return report({.message = fill(msg::unexpected_value, invalid(base::utf8_lossy(body.substr(eq + 1))),
                                      literal(flag_name(*flag))),
                      .usage = usage(cmd, name, used)});
     }
-    return unknown_long(utf8_lossy(key), rest);
+    return unknown_long(base::utf8_lossy(key), rest);
   }
 
   // A long flag this command lacks: suggest a close one of its own, else one of a subcommand named later on.
@@ -138,11 +138,11 @@ struct CommandParser {
   std::optional<CliExit> short_flags(std::string_view body) {
     for (std::size_t pos = 0; pos < body.size();) {
       const auto start = pos;
-      const auto c = next_char(body, pos);
+      const auto c = base::next_char(body, pos);
       const Flag* flag = c && *c < 0x80 ? find_flag(cmd, static_cast<char>(*c), &Flag::short_name) : nullptr;
       if (!flag) {
         // Past a byte that is not UTF-8 the rest of the cluster is shown as one word.
-        auto shown = c ? std::string(body.substr(start, pos - start)) : utf8_lossy(body.substr(start));
+        auto shown = c ? std::string(body.substr(start, pos - start)) : base::utf8_lossy(body.substr(start));
         return refuse(msg::unexpected_argument, "-" + shown);
       }
       if (auto exit = react(*flag)) return exit;
@@ -152,7 +152,7 @@ struct CommandParser {
 
   // A word where only a subcommand, or nothing, may stand.
   CliExit stray_word(const std::string& arg, bool after_double_dash) const {
-    const auto word = utf8_lossy(arg);
+    const auto word = base::utf8_lossy(arg);
     if (after_double_dash && find_subcommand(cmd, arg))
       return report({.message = fill(msg::unexpected_argument, invalid("-- " + word)),
                      .tips = {fill(msg::needless_double_dash, valid(word), invalid("--"))},
@@ -175,8 +175,8 @@ CliExit describe(const Command& top, const std::string& top_name, std::span<cons
   for (const auto& word : words) {
     const Command* sub = find_subcommand(*cmd, word);
     if (!sub)
-      return report(
-          {.message = fill(msg::unrecognized_subcommand, invalid(utf8_lossy(word))), .usage = usage(*cmd, name, {})});
+      return report({.message = fill(msg::unrecognized_subcommand, invalid(base::utf8_lossy(word))),
+                     .usage = usage(*cmd, name, {})});
     name += " " + sub->name;
     cmd = sub;
   }
@@ -234,7 +234,7 @@ std::optional<std::string_view> file_name(std::string_view path) {
 
 std::vector<char32_t> chars(std::string_view s) {
   std::vector<char32_t> out;
-  for (std::size_t pos = 0; pos < s.size();) out.push_back(next_char(s, pos).value_or(U'\uFFFD'));
+  for (std::size_t pos = 0; pos < s.size();) out.push_back(base::next_char(s, pos).value_or(U'\uFFFD'));
   return out;
 }
 
@@ -286,7 +286,7 @@ Command build_cli() {
 CliOutcome try_parse_cli(const Command& definition, std::span<const std::string> args) {
   std::string name = definition.name;
   if (!args.empty())
-    if (auto file = file_name(args[0]); file && is_utf8(*file)) name = *file;
+    if (auto file = file_name(args[0]); file && base::is_utf8(*file)) name = *file;
   auto parsed = parse_command(definition, name, args.empty() ? args : args.subspan(1));
   if (auto* exit = std::get_if<CliExit>(&parsed)) return std::move(*exit);
   const auto& m = std::get<Matches>(parsed);
@@ -303,7 +303,7 @@ Cli parse_cli(int argc, char** argv) {
   if (auto* cli = std::get_if<Cli>(&outcome)) return *cli;
   const auto& exit = std::get<CliExit>(outcome);
   const int fd = exit.stream == Stream::out ? STDOUT_FILENO : STDERR_FILENO;
-  write_all(fd, render(exit.text, colour_wanted(::isatty(fd) == 1, ColourEnv::from_process())));
+  (void)base::write_all(fd, render(exit.text, colour_wanted(::isatty(fd) == 1, ColourEnv::from_process())));
   std::exit(exit.status);
 }
 

@@ -21,7 +21,7 @@
 
 #include <fmt/format.h>
 
-#include "fd.hpp"
+#include "base/fd.hpp"
 #include "watcher_messages.hpp"
 
 namespace orvik::cli {
@@ -58,8 +58,8 @@ bool is_under(std::string_view path, std::string_view root) {
 }  // namespace
 
 struct FileWatcher::Impl {
-  Fd inotify;
-  Fd wake;
+  base::Fd inotify;
+  base::Fd wake;
   std::atomic<bool> stopping{false};
 
   // Both the owner (watch) and the thread change the watches.
@@ -87,7 +87,7 @@ struct FileWatcher::Impl {
   // Watches `root` and the directories below it. With `report_contents` everything found is reported as
   // created. A folder that cannot be watched is reported to `out`, once for as long as it stays so; a failure
   // on `root` itself is returned instead when `root_required`.
-  Result<> add_tree(const fs::path& root, bool report_contents, bool root_required,
+  Result<void> add_tree(const fs::path& root, bool report_contents, bool root_required,
                     std::vector<NotifyMessage>& out) {
     std::vector<fs::path> todo{root};
     std::unordered_set<int> visited;
@@ -250,7 +250,7 @@ struct FileWatcher::Impl {
       }
       if (fds[1].revents) {
         std::uint64_t count;
-        [[maybe_unused]] auto n = ::read(wake.fd, &count, sizeof count);
+        (void)base::read_some(wake.fd, &count, sizeof count);  // only clears the count
         if (stopping) return;
         std::lock_guard lock(mutex);
         out.swap(pending);
@@ -260,11 +260,12 @@ struct FileWatcher::Impl {
         return;
       }
       if (fds[0].revents & POLLIN) {
-        const ssize_t n = ::read(inotify.fd, buffer, sizeof buffer);
-        if (n < 0 && errno != EINTR && errno != EAGAIN) {
-          handler(os_error(errno));
+        const auto got = base::read_some(inotify.fd, buffer, sizeof buffer);
+        if (!got && got.error() != EAGAIN) {
+          handler(os_error(got.error()));
           return;
         }
+        const auto n = static_cast<ssize_t>(got.value_or(0));
         events.clear();
         for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
           const auto* e = reinterpret_cast<const inotify_event*>(buffer + at);
@@ -282,9 +283,9 @@ struct FileWatcher::Impl {
 
 Result<FileWatcher> FileWatcher::create(NotifyHandler handler) {
   auto impl = std::make_unique<Impl>();
-  impl->inotify = Fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+  impl->inotify = base::Fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
   if (impl->inotify.fd < 0) return std::unexpected(os_error(errno));
-  impl->wake = Fd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+  impl->wake = base::Fd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
   if (impl->wake.fd < 0) return std::unexpected(os_error(errno));
   try {
     impl->thread =
@@ -300,7 +301,7 @@ FileWatcher::FileWatcher(FileWatcher&&) noexcept = default;
 FileWatcher& FileWatcher::operator=(FileWatcher&&) noexcept = default;
 FileWatcher::~FileWatcher() = default;
 
-Result<> FileWatcher::watch(const fs::path& root) {
+Result<void> FileWatcher::watch(const fs::path& root) {
   std::lock_guard lock(impl_->mutex);
   const auto before = impl_->pending.size();
   auto result = impl_->add_tree(root, false, true, impl_->pending);

@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
+#include "base/fd.hpp"
+#include "base/utf8.hpp"
 #include "messages.hpp"
-#include "utf8.hpp"
-#include "write_all.hpp"
 
 extern char** environ;
 
@@ -49,7 +49,7 @@ Result<std::string> executable_path(const char* link) {
     }
     if (static_cast<std::size_t>(n) < buf.size()) {
       std::string path(buf.data(), static_cast<std::size_t>(n));
-      if (!is_utf8(path)) return std::unexpected(Error{std::string(msg::path_not_utf8), {}});
+      if (!base::is_utf8(path)) return std::unexpected(Error{std::string(msg::path_not_utf8), {}});
       return path;
     }
     buf.resize(buf.size() * 2);  // the target may have been cut short
@@ -62,7 +62,7 @@ Result<void> launch_detached() {
   for (const auto& t : TERMINALS) {
     if (!spawn(t.program, t.argument, *exe)) continue;
     // The emulator has started: a closed stdout does not undo that.
-    write_all(STDOUT_FILENO, fmt::format(msg::launched, t.program));
+    (void)base::write_all(STDOUT_FILENO, fmt::format(msg::launched, t.program));
     return {};
   }
   std::vector<std::string_view> names;

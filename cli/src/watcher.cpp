@@ -15,93 +15,27 @@
 
 #include <fmt/format.h>
 
+#include "base/fd.hpp"
+#include "base/text.hpp"
+#include "base/utf8.hpp"
 #include "cli/file_watcher.hpp"
-#include "fd.hpp"
-#include "utf8.hpp"
-#include "watcher_messages.hpp"
 #include "session_log/parse_line.hpp"
-#include "term/text.hpp"
+#include "watcher_messages.hpp"
 
 namespace orvik::cli {
 
 namespace fs = std::filesystem;
-using session_log::Sender;
+using base::Sender;
 using session_log::SessionEvent;
 
 namespace {
 
-// Both ends of valid UTF-8 without Unicode white space.
-std::string_view trim(std::string_view s) {
-  while (!s.empty()) {
-    std::size_t end = 0;
-    const auto c = next_char(s, end);
-    if (!c || !term::is_white_space(*c)) break;
-    s.remove_prefix(end);
-  }
-  while (!s.empty()) {
-    std::size_t start = s.size() - 1;
-    while (start > 0 && (static_cast<unsigned char>(s[start]) & 0xc0) == 0x80) --start;
-    std::size_t end = start;
-    const auto c = next_char(s, end);
-    if (!c || end != s.size() || !term::is_white_space(*c)) break;
-    s.remove_suffix(s.size() - start);
-  }
-  return s;
-}
-
-void append_utf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xc0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3f));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xe0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3f));
-    out += static_cast<char>(0x80 | (cp & 0x3f));
-  } else {
-    out += static_cast<char>(0xf0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3f));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3f));
-    out += static_cast<char>(0x80 | (cp & 0x3f));
-  }
-}
-
-// Text for a terminal that the dashboard holds: bytes that are not UTF-8 become U+FFFD, and control
-// characters, which could act on the terminal, become visible stand-ins.
-std::string displayable(std::string_view s) {
-  std::string out;
-  out.reserve(s.size());
-  for (std::size_t pos = 0; pos < s.size();) {
-    const std::size_t start = pos;
-    const auto c = next_char(s, pos);
-    if (!c) {
-      append_utf8(out, U'\uFFFD');
-    } else if (*c < 0x20) {
-      append_utf8(out, 0x2400 + *c);  // control pictures
-    } else if (*c == 0x7f) {
-      append_utf8(out, U'\u2421');
-    } else if (*c >= 0x80 && *c < 0xa0) {
-      append_utf8(out, U'\uFFFD');
-    } else {
-      out.append(s.substr(start, pos - start));
-    }
-  }
-  return out;
-}
-
 // One diagnostic, in one write so that it is not torn apart by anything else writing to the terminal.
 template <class... Args>
 void report(fmt::format_string<const Args&...> format, const Args&... args) {
-  std::string line = displayable(fmt::format(format, args...));
+  std::string line = base::terminal_safe(fmt::format(format, args...));
   line += '\n';
-  std::string_view rest = line;
-  while (!rest.empty()) {
-    const ssize_t n = ::write(STDERR_FILENO, rest.data(), rest.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    rest.remove_prefix(static_cast<std::size_t>(n));
-  }
+  (void)base::write_all(STDERR_FILENO, line);  // stderr is the only place to say it failed
 }
 
 void report_parse_error(const fs::path& path, std::string_view error) {
@@ -143,17 +77,13 @@ class LineReader {
       }
       make_room();
       const std::size_t had = buffer_.size();
-      ssize_t n = 0;
-      int err = 0;
+      std::expected<std::size_t, int> n;
       buffer_.resize_and_overwrite(buffer_.capacity(), [&](char* p, std::size_t room) {
-        do {
-          n = ::read(fd_, p + had, room - had);
-        } while (n < 0 && errno == EINTR);
-        err = errno;
-        return had + static_cast<std::size_t>(std::max<ssize_t>(n, 0));
+        n = base::read_some(fd_, p + had, room - had);
+        return had + n.value_or(0);
       });
-      if (n < 0) return std::unexpected(os_error(err));
-      at_end_ = n == 0;
+      if (!n) return std::unexpected(os_error(n.error()));
+      at_end_ = *n == 0;
     }
   }
 
@@ -198,8 +128,8 @@ void follow_value(std::string_view line, Unfinished& u) {
     // White space before it, as the trim takes it away.
     while (i < line.size()) {
       std::size_t next = i;
-      const auto c = next_char(line, next);
-      if (!c || !term::is_white_space(*c)) break;
+      const auto c = base::next_char(line, next);
+      if (!c || !base::is_white_space(*c)) break;
       i = next;
     }
     if (i == line.size()) {
@@ -244,7 +174,7 @@ std::optional<std::string> follow(Sender<SessionEvent> events) {
   if (!home) return std::string(watcher_msg::no_home);
   const fs::path claude = *home / ".claude";
   Offsets offsets;
-  auto [notify_tx, notify_rx] = session_log::channel<NotifyMessage>();
+  auto [notify_tx, notify_rx] = base::channel<NotifyMessage>();
   auto watcher = FileWatcher::create(
       [tx = std::move(notify_tx)](NotifyMessage message) mutable { (void)tx.send(std::move(message)); });
   if (!watcher) return watcher.error().message;
@@ -257,7 +187,7 @@ std::optional<std::string> follow(Sender<SessionEvent> events) {
 
   for (;;) {
     auto received = notify_rx.recv_timeout(RECV_TIMEOUT);
-    if (std::holds_alternative<session_log::Disconnected>(received)) break;
+    if (std::holds_alternative<base::Disconnected>(received)) break;
     if (auto* message = std::get_if<NotifyMessage>(&received)) {
       if (auto* change = std::get_if<Notification>(message)) {
         if (change->kind != ChangeKind::Create && change->kind != ChangeKind::Modify) continue;
@@ -270,7 +200,7 @@ std::optional<std::string> follow(Sender<SessionEvent> events) {
         report(watcher_msg::notify_error, std::get<Error>(*message).message);
       }
     }
-    if (events.send(session_log::make_heartbeat())) break;
+    if (!events.send(session_log::make_heartbeat())) break;
   }
   return std::nullopt;
 }
@@ -322,12 +252,12 @@ bool is_special(const fs::path& path) {
 // block (O_NONBLOCK, harmless for a regular file), and what was opened is checked before anything is read. A
 // directory keeps the system's own complaint.
 struct OpenLog {
-  Fd file;
+  base::Fd file;
   struct stat status;
 };
 
 Result<OpenLog> open_log(const fs::path& path) {
-  Fd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  base::Fd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (file.fd < 0) {
     const int err = errno;
     // A socket cannot be opened at all.
@@ -343,7 +273,7 @@ Result<OpenLog> open_log(const fs::path& path) {
 
 }  // namespace
 
-Result<> tail_file(const fs::path& path, Offsets& offsets, Sender<SessionEvent>& events) {
+Result<void> tail_file(const fs::path& path, Offsets& offsets, Sender<SessionEvent>& events) {
   auto opened = open_log(path);
   if (!opened) return std::unexpected(opened.error());
   const auto& [file, st] = *opened;
@@ -366,10 +296,10 @@ Result<> tail_file(const fs::path& path, Offsets& offsets, Sender<SessionEvent>&
     const std::string_view bytes = got->bytes;
     if (bytes.empty()) return {};
     if (!line.not_utf8) {
-      const auto utf8 = check_utf8(bytes, line.checked);
-      line.not_utf8 = utf8 == Utf8Check::Invalid || (utf8 == Utf8Check::Truncated && got->complete);
+      const auto utf8 = base::check_utf8(bytes, line.checked);
+      line.not_utf8 = utf8 == base::Utf8Check::Invalid || (utf8 == base::Utf8Check::Truncated && got->complete);
       // A last line cut inside a character waits for the rest of it.
-      if (utf8 == Utf8Check::Truncated && !got->complete) break;
+      if (utf8 == base::Utf8Check::Truncated && !got->complete) break;
     }
     if (!got->complete) {
       // A last line without "\n" may still be being written; until it reads it is kept for the next call.
@@ -382,7 +312,7 @@ Result<> tail_file(const fs::path& path, Offsets& offsets, Sender<SessionEvent>&
       log.offset += bytes.size();
       continue;
     }
-    const std::string_view trimmed = trim(bytes);
+    const std::string_view trimmed = base::trim_white_space(bytes);
     if (trimmed.empty()) {
       if (!got->complete) break;
       log.offset += bytes.size();
@@ -396,7 +326,7 @@ Result<> tail_file(const fs::path& path, Offsets& offsets, Sender<SessionEvent>&
       continue;
     }
     for (auto& event : *parsed) {
-      if (events.send(std::move(event))) return {};  // the dashboard is gone; this line stays unread
+      if (!events.send(std::move(event))) return {};  // the dashboard is gone; this line stays unread
     }
     log.offset += bytes.size();
   }

@@ -15,7 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "fs_support.hpp"
-#include "session_log/channel.hpp"
+#include "base/channel.hpp"
 
 namespace orvik::cli {
 namespace {
@@ -37,7 +37,7 @@ std::string show(const Notification& n) {
 class FileWatcherTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    auto [tx, rx] = session_log::channel<NotifyMessage>();
+    auto [tx, rx] = base::channel<NotifyMessage>();
     rx_.emplace(std::move(rx));
     auto watcher =
         FileWatcher::create([tx = std::move(tx)](NotifyMessage m) mutable { (void)tx.send(std::move(m)); });
@@ -53,7 +53,7 @@ class FileWatcherTest : public ::testing::Test {
     const auto until = std::chrono::steady_clock::now() + DEADLINE;
     while (std::chrono::steady_clock::now() < until) {
       auto got = rx_->recv_timeout(100ms);
-      if (std::holds_alternative<session_log::Disconnected>(got)) return std::nullopt;
+      if (std::holds_alternative<base::Disconnected>(got)) return std::nullopt;
       auto* message = std::get_if<NotifyMessage>(&got);
       if (message == nullptr) continue;
       auto* n = std::get_if<Notification>(message);
@@ -91,7 +91,7 @@ class FileWatcherTest : public ::testing::Test {
 
   TempDir dir_;
   TempDir outside_;
-  std::optional<session_log::Receiver<NotifyMessage>> rx_;
+  std::optional<base::Receiver<NotifyMessage>> rx_;
   std::optional<FileWatcher> watcher_;
   std::vector<Notification> seen_;
 };
@@ -236,7 +236,7 @@ struct Gate {
   }
 };
 
-FileWatcher gated_watcher(Gate& gate, session_log::Sender<NotifyMessage> tx, const fs::path& root) {
+FileWatcher gated_watcher(Gate& gate, base::Sender<NotifyMessage> tx, const fs::path& root) {
   auto watcher = FileWatcher::create([&gate, tx = std::move(tx)](NotifyMessage m) mutable {
     gate.pass();
     (void)tx.send(std::move(m));
@@ -249,7 +249,7 @@ FileWatcher gated_watcher(Gate& gate, session_log::Sender<NotifyMessage> tx, con
 TEST(FileWatcher, ReportsLostNotificationsAsOtherAndStillWatchesWhatWasMadeMeanwhile) {
   TempDir dir;
   Gate gate;
-  auto [tx, rx] = session_log::channel<NotifyMessage>();
+  auto [tx, rx] = base::channel<NotifyMessage>();
   auto watcher = gated_watcher(gate, std::move(tx), dir.path);
   const auto a = dir.path / "a";
   const auto b = dir.path / "b";
@@ -288,7 +288,7 @@ TEST(FileWatcher, DoesNotReportTheTreeAgainThroughALinkInANewDirectory) {
   TempDir dir;
   append(dir.path / "old.jsonl", "x\n");
   Gate gate;
-  auto [tx, rx] = session_log::channel<NotifyMessage>();
+  auto [tx, rx] = base::channel<NotifyMessage>();
   auto watcher = gated_watcher(gate, std::move(tx), dir.path);
   append(dir.path / "first", "");  // holds the thread in the handler
   // So both are in place when the new directory is first looked into.
@@ -325,14 +325,14 @@ TEST(FileWatcher, FailsToWatchAMissingPathWithTheSystemsReason) {
 
 TEST(FileWatcher, DroppingItEndsItsThreadAndReleasesTheHandler) {
   TempDir dir;
-  auto [tx, rx] = session_log::channel<NotifyMessage>();
+  auto [tx, rx] = base::channel<NotifyMessage>();
   {
     auto watcher =
         FileWatcher::create([tx = std::move(tx)](NotifyMessage m) mutable { (void)tx.send(std::move(m)); });
     ASSERT_TRUE(watcher.has_value());
     ASSERT_TRUE(watcher->watch(dir.path).has_value());
   }
-  EXPECT_TRUE(std::holds_alternative<session_log::Disconnected>(rx.recv_timeout(DEADLINE)));
+  EXPECT_TRUE(std::holds_alternative<base::Disconnected>(rx.recv_timeout(DEADLINE)));
 }
 
 }  // namespace

@@ -192,7 +192,7 @@ TEST(SpawnThread, TheThreadLeavesKillSignalsToTheOthers) {
 struct CountingWatcher {
   std::shared_ptr<std::atomic<bool>> ended = std::make_shared<std::atomic<bool>>(false);
   void operator()(EventSender sender) const {
-    while (!sender.send(session_log::SessionEvent{session_log::Heartbeat{}, {}, {}, {}, {}, false})) {
+    while (sender.send(session_log::SessionEvent{session_log::Heartbeat{}, {}, {}, {}, {}, false})) {
       std::this_thread::sleep_for(5ms);
     }
     ended->store(true);

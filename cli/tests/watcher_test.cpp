@@ -25,7 +25,6 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
-#include "../src/utf8.hpp"
 #include "fs_support.hpp"
 #include "session_log/parse_line.hpp"
 
@@ -34,7 +33,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using session_log::Receiver;
+using base::Receiver;
 using session_log::SessionEvent;
 using testing::append;
 using testing::StderrCapture;
@@ -81,7 +80,7 @@ class WatchSessionsTest : public ::testing::Test {
   fs::path sessions() const { return claude() / "sessions"; }
 
   void start() {
-    auto [tx, rx] = session_log::channel<SessionEvent>();
+    auto [tx, rx] = base::channel<SessionEvent>();
     rx_.emplace(std::move(rx));
     thread_ = std::thread([this, tx = std::move(tx)]() mutable {
       watch_sessions(std::move(tx));
@@ -214,32 +213,6 @@ TEST_F(WatchSessionsTest, ReadsOnlyFilesWithTheLogExtension) {
   EXPECT_EQ(stderr_.text(), "");
 }
 
-TEST(CheckUtf8, FindsWhereTheValidTextEndsWhereverItLiesInTheWideSteps) {
-  const std::string ascii(40, 'a');
-  const struct {
-    std::string text;
-    Utf8Check result;
-    std::size_t stops_at;
-  } cases[] = {
-      {ascii, Utf8Check::Valid, 40},
-      {ascii.substr(0, 15) + "\xff" + ascii, Utf8Check::Invalid, 15},
-      {ascii.substr(0, 16) + "\xff" + ascii, Utf8Check::Invalid, 16},
-      {ascii.substr(0, 33) + "\xc0\xaf", Utf8Check::Invalid, 33},           // overlong
-      {ascii + "\xed\xa0\x80", Utf8Check::Invalid, 40},                     // surrogate
-      {ascii + "\xe2\x82", Utf8Check::Truncated, 40},                        // cut by the end
-      {ascii + "\xe2\x82" + "a", Utf8Check::Invalid, 40},                    // cut by another character
-      {ascii.substr(0, 14) + "\U0001F600\u00e9\u4e2d" + ascii, Utf8Check::Valid, 14 + 4 + 2 + 3 + 40},
-      {ascii.substr(0, 20) + "\xf4\x90\x80\x80", Utf8Check::Invalid, 20},  // past U+10FFFF
-      {"\x80", Utf8Check::Invalid, 0},
-      {"\xf5", Utf8Check::Invalid, 0},
-  };
-  for (const auto& c : cases) {
-    std::size_t pos = 0;
-    EXPECT_EQ(check_utf8(c.text, pos), c.result) << ::testing::PrintToString(c.text);
-    EXPECT_EQ(pos, c.stops_at) << ::testing::PrintToString(c.text);
-  }
-}
-
 TEST(IsLogPath, TakesTheExtensionOfTheLastComponent) {
   const struct {
     const char* path;
@@ -311,6 +284,12 @@ TEST_F(WatchSessionsTest, ShowsAPathThatIsNotTextSafely) {
   fs::create_directory(projects() / "\xff\x1b[2J.jsonl");
   EXPECT_EQ(stderr_lines(1),
             fmt::format("parse error for {}/\uFFFD\u241B[2J.jsonl: Is a directory (os error 21)\n",
+                        projects().string()));
+  // The rules of the drawn cells: a bidirectional override would turn the rest of the line around.
+  fs::create_directory(projects() / "evil\u202egol.jsonl");
+  EXPECT_EQ(stderr_lines(2),
+            fmt::format("parse error for {0}/\uFFFD\u241B[2J.jsonl: Is a directory (os error 21)\n"
+                        "parse error for {0}/evil\uFFFDgol.jsonl: Is a directory (os error 21)\n",
                         projects().string()));
 }
 
@@ -505,16 +484,16 @@ class TailFileTest : public ::testing::Test {
   TempDir dir_;
   fs::path log_ = dir_.path / "s.jsonl";
   Offsets offsets_;
-  std::optional<session_log::Sender<SessionEvent>> tx_;
+  std::optional<base::Sender<SessionEvent>> tx_;
   std::optional<Receiver<SessionEvent>> rx_;
   StderrCapture stderr_;
 
   void SetUp() override {
-    auto [tx, rx] = session_log::channel<SessionEvent>();
+    auto [tx, rx] = base::channel<SessionEvent>();
     tx_.emplace(std::move(tx));
     rx_.emplace(std::move(rx));
   }
-  Result<> tail() { return tail_file(log_, offsets_, *tx_); }
+  Result<void> tail() { return tail_file(log_, offsets_, *tx_); }
   std::uint64_t offset() { return offsets_.at(log_.native()).offset; }
 };
 
@@ -753,7 +732,7 @@ TEST(WatchSessions, ReportsEachFolderThatCannotBeWatchedOnceAndFollowsTheRest) {
   auto [status, text] = in_child([&] {
     if (!own_watch_limit(4)) return NO_NAMESPACE;
     ::setenv("HOME", home.path.c_str(), 1);
-    auto [tx, receiver] = session_log::channel<SessionEvent>();
+    auto [tx, receiver] = base::channel<SessionEvent>();
     std::optional<Receiver<SessionEvent>> rx(std::move(receiver));
     std::thread watcher(watch_sessions, std::move(tx));
     // The next event that is not a Heartbeat, or with `heartbeat` the next Heartbeat.
@@ -808,10 +787,10 @@ TEST(WatchSessions, EndsWithAWatcherErrorWithoutAHomeDirectory) {
     ::close(pipe_fds[1]);
     ::unsetenv("HOME");
     if (::setuid(uid) != 0) ::_exit(2);
-    auto [tx, rx] = session_log::channel<SessionEvent>();
+    auto [tx, rx] = base::channel<SessionEvent>();
     watch_sessions(std::move(tx));
     // The thread ended at once: nothing but the closed channel is left.
-    ::_exit(std::holds_alternative<session_log::Disconnected>(rx.recv_timeout(0ms)) ? 0 : 3);
+    ::_exit(std::holds_alternative<base::Disconnected>(rx.recv_timeout(0ms)) ? 0 : 3);
   }
   ::close(pipe_fds[1]);
   std::string text;

@@ -7,6 +7,7 @@
 #include <fmt/format.h>
 #include <utf8proc.h>
 
+#include "base/utf8.hpp"
 #include "messages.hpp"
 #include "reader.hpp"
 
@@ -83,25 +84,21 @@ std::string found_number(const Number& n) {
 
 std::string found_string(std::string_view s) {
   std::string quoted = "\"";
-  const auto* p = reinterpret_cast<const utf8proc_uint8_t*>(s.data());
-  std::size_t left = s.size();
-  while (left > 0) {
-    const auto c = static_cast<char>(*p);
+  for (std::size_t pos = 0; pos < s.size();) {
+    const char c = s[pos];
     if (c >= 0x20 && c < 0x7f && c != '"' && c != '\\') {
       quoted.push_back(c);
-      ++p;
-      --left;
+      ++pos;
       continue;
     }
-    utf8proc_int32_t cp = 0;
-    auto len = utf8proc_iterate(p, static_cast<utf8proc_ssize_t>(left), &cp);
-    if (len <= 0) {  // not UTF-8: shown as the replacement character
+    const std::size_t start = pos;
+    const auto cp = base::next_char(s, pos);
+    if (!cp) {  // not UTF-8: each byte shown as the replacement character
       quoted += "\xef\xbf\xbd";
-      ++p;
-      --left;
+      pos = start + 1;
       continue;
     }
-    switch (cp) {
+    switch (*cp) {
       case '"': quoted += "\\\""; break;
       case '\\': quoted += "\\\\"; break;
       case '\t': quoted += "\\t"; break;
@@ -109,14 +106,12 @@ std::string found_string(std::string_view s) {
       case '\r': quoted += "\\r"; break;
       case 0: quoted += "\\0"; break;
       default:
-        if (needs_escape(cp)) {
-          fmt::format_to(std::back_inserter(quoted), "\\u{{{:x}}}", cp);
+        if (needs_escape(static_cast<std::int32_t>(*cp))) {
+          fmt::format_to(std::back_inserter(quoted), "\\u{{{:x}}}", static_cast<std::uint32_t>(*cp));
         } else {
-          quoted.append(reinterpret_cast<const char*>(p), static_cast<std::size_t>(len));
+          quoted.append(s, start, pos - start);
         }
     }
-    p += len;
-    left -= static_cast<std::size_t>(len);
   }
   quoted.push_back('"');
   return fmt::format(fmt::runtime(msg::found_string), quoted);

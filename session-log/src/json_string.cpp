@@ -5,6 +5,8 @@
 #include <array>
 #include <cstring>
 
+#include "base/hex.hpp"
+#include "base/utf8.hpp"
 #include "messages.hpp"
 #include "reader.hpp"
 
@@ -28,31 +30,9 @@ constexpr std::array<char, 256> simple_escapes = [] {
 
 char simple_escape(char c) { return simple_escapes[static_cast<unsigned char>(c)]; }
 
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+using base::hex_value;
 
-char* put_utf8(char* o, std::uint32_t cp) {
-  if (cp < 0x80) {
-    *o++ = static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    *o++ = static_cast<char>(0xc0 | (cp >> 6));
-    *o++ = static_cast<char>(0x80 | (cp & 0x3f));
-  } else if (cp < 0x10000) {
-    *o++ = static_cast<char>(0xe0 | (cp >> 12));
-    *o++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3f));
-    *o++ = static_cast<char>(0x80 | (cp & 0x3f));
-  } else {
-    *o++ = static_cast<char>(0xf0 | (cp >> 18));
-    *o++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3f));
-    *o++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3f));
-    *o++ = static_cast<char>(0x80 | (cp & 0x3f));
-  }
-  return o;
-}
+using base::encode_utf8;
 
 // Four hex digits of a \u escape at r.pos; a bad digit fails just after itself.
 bool read_hex4(Reader& r, std::uint32_t& out) {
@@ -85,7 +65,7 @@ bool read_unicode_escape(Reader& r, char*& o) {
     if (low < 0xdc00 || low > 0xdfff) return fail_here(r, msg::lone_leading_surrogate);
     cp = (((cp - 0xd800) << 10) | (low - 0xdc00)) + 0x10000;
   }
-  o = put_utf8(o, cp);
+  o = encode_utf8(o, cp);
   return true;
 }
 

@@ -3,8 +3,8 @@
 #include <cmath>
 
 #include <fmt/format.h>
-#include <utf8proc.h>
 
+#include "base/utf8.hpp"
 #include "reader.hpp"
 
 namespace orvik::session_log {
@@ -17,15 +17,14 @@ void write_string(std::string& out, const std::string& text) {
     const char ch = text[i];
     const auto c = static_cast<unsigned char>(ch);
     if (c >= 0x80) {
-      // Values read from a log are UTF-8; anything else becomes U+FFFD rather than broken text.
-      utf8proc_int32_t cp = 0;
-      const auto n = utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(text.data() + i),
-                                      static_cast<utf8proc_ssize_t>(text.size() - i), &cp);
-      if (n <= 0) {
-        out += "\xEF\xBF\xBD";
+      // Values read from a log are UTF-8; anything else becomes U+FFFD, a byte at a time, rather than
+      // broken text.
+      std::size_t end = i;
+      if (base::next_char(text, end)) {
+        out.append(text, i, end - i);
+        i = end - 1;
       } else {
-        out.append(text, i, static_cast<std::size_t>(n));
-        i += static_cast<std::size_t>(n) - 1;
+        out += "\xEF\xBF\xBD";
       }
       continue;
     }

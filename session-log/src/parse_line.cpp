@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "base/overloaded.hpp"
 #include "events_from_record.hpp"
 #include "reader.hpp"
 #include "session_log/timestamp.hpp"
@@ -12,12 +13,7 @@
 namespace orvik::session_log {
 namespace {
 
-template <class... F>
-struct overloaded : F... {
-  using F::operator()...;
-};
-template <class... F>
-overloaded(F...) -> overloaded<F...>;
+using base::overloaded;
 
 // What every event of one line shares; worked out once per line.
 struct LineValues {

@@ -8,20 +8,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/hex.hpp"
+
 namespace orvik::session_log {
 namespace {
 
-// Every record carries three ids, so the digits are looked up rather than tested.
-constexpr std::array<std::int8_t, 256> hex_table = [] {
-  std::array<std::int8_t, 256> table{};
-  table.fill(-1);
-  for (int c = '0'; c <= '9'; ++c) table[c] = static_cast<std::int8_t>(c - '0');
-  for (int c = 'a'; c <= 'f'; ++c) table[c] = static_cast<std::int8_t>(c - 'a' + 10);
-  for (int c = 'A'; c <= 'F'; ++c) table[c] = static_cast<std::int8_t>(c - 'A' + 10);
-  return table;
-}();
-
-int hex_value(char c) { return hex_table[static_cast<unsigned char>(c)]; }
+using base::hex_value;
 
 // Random bytes are fetched from the kernel a page at a time: one system call per id would cost
 // more than the rest of a line's conversion. The pool is per thread; a forked child must exec

@@ -3,13 +3,12 @@
 #include <chrono>
 #include <limits>
 
+#include "base/overloaded.hpp"
+
 namespace orvik::session_store {
 namespace {
 
-template <class... F>
-struct overloaded : F... {
-  using F::operator()...;
-};
+using base::overloaded;
 
 TokenUsage plus(TokenUsage a, TokenUsage b) {
   return {a.input + b.input, a.output + b.output, a.cache_read + b.cache_read, a.cache_creation + b.cache_creation};

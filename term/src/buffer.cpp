@@ -8,6 +8,9 @@
 #include <ostream>
 #include <unordered_map>
 
+#include "base/text.hpp"
+#include "base/utf8.hpp"
+
 namespace orvik::term {
 
 std::uint16_t Rect::right() const { return static_cast<std::uint16_t>(std::min<std::uint32_t>(x + width, 0xffff)); }
@@ -46,13 +49,11 @@ constexpr std::string_view replacement = "\xEF\xBF\xBD";  // U+FFFD
 constexpr std::size_t max_marks = 4;
 constexpr utf8proc_int32_t zwj = 0x200d, vs16 = 0xfe0f;
 
-// The first code point of `text` and its length in bytes; U+FFFD for what is not UTF-8.
+// The first code point of `text` and its length in bytes; U+FFFD, one byte long, for what is not UTF-8.
 std::pair<utf8proc_int32_t, std::size_t> decode(std::string_view text) {
-  utf8proc_int32_t cp = 0;
-  const auto n = utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(text.data()),
-                                  static_cast<utf8proc_ssize_t>(text.size()), &cp);
-  if (n <= 0) return {0xfffd, 1};
-  return {cp, static_cast<std::size_t>(n)};
+  std::size_t n = 0;
+  const auto c = base::next_char_or_fffd(text, n);
+  return {static_cast<utf8proc_int32_t>(c), n};
 }
 
 // Clusters too long to sit in a cell, each kept once for the life of the process. Bounded: a log full of
@@ -122,27 +123,6 @@ std::ostream& operator<<(std::ostream& os, const Symbol& symbol) { return os << 
 
 namespace {
 
-// What a character that must not reach the terminal is drawn as.
-utf8proc_int32_t stand_in(utf8proc_int32_t cp) {
-  if (cp < 0x20) return 0x2400 + cp;  // control pictures: ␀ … ␟
-  if (cp == 0x7f) return 0x2421;      // ␡
-  return 0xfffd;
-}
-
-bool is_unsafe(utf8proc_int32_t cp) {
-  switch (utf8proc_category(cp)) {
-    case UTF8PROC_CATEGORY_CC:
-    case UTF8PROC_CATEGORY_CF:
-    case UTF8PROC_CATEGORY_CS:
-    case UTF8PROC_CATEGORY_CN:
-    case UTF8PROC_CATEGORY_ZL:
-    case UTF8PROC_CATEGORY_ZP:
-      return true;
-    default:
-      return false;
-  }
-}
-
 bool is_pictographic(utf8proc_int32_t cp) {
   return utf8proc_get_property(cp)->boundclass == UTF8PROC_BOUNDCLASS_EXTENDED_PICTOGRAPHIC;
 }
@@ -164,7 +144,7 @@ struct Cluster {
   bool empty() const { return size == 0; }
   bool fits(std::size_t n) const { return size + n <= capacity; }
   void add(utf8proc_int32_t cp) {
-    size += static_cast<std::size_t>(utf8proc_encode_char(cp, reinterpret_cast<utf8proc_uint8_t*>(bytes + size)));
+    size = static_cast<std::size_t>(base::encode_utf8(bytes + size, static_cast<char32_t>(cp)) - bytes);
   }
   void start(utf8proc_int32_t cp, std::uint16_t w) {
     size = 0;
@@ -184,17 +164,17 @@ struct Cluster {
 // early costs little.
 template <class Emit, class EmitAscii>
 void each_grapheme(std::string_view text, Emit&& emit, EmitAscii&& emit_ascii) {
-  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* const begin = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* p = begin;
   const auto* const end = p + text.size();
   Cluster cur;
   bool joiner = false;       // a U+200D after an emoji, placed only if another emoji follows
   utf8proc_int32_t prev = -1;  // the code point a next one may join, or -1
   utf8proc_int32_t state = 0;  // the grapheme breaker's
   auto emit_cluster = [&] { return emit(cur.text(), cur.width, cur.reach); };
-  auto emit_stand_in = [&](utf8proc_int32_t cp) {
+  auto emit_stand_in = [&](char32_t c) {
     char bytes[4];
-    const auto n = utf8proc_encode_char(cp, reinterpret_cast<utf8proc_uint8_t*>(bytes));
-    return emit(std::string_view(bytes, static_cast<std::size_t>(n)), 1, 0);
+    return emit(std::string_view(bytes, static_cast<std::size_t>(base::encode_utf8(bytes, c) - bytes)), 1, 0);
   };
 
   // Ends the cluster under way (and a joiner left over); false when `emit` wants no more.
@@ -225,22 +205,18 @@ void each_grapheme(std::string_view text, Emit&& emit, EmitAscii&& emit_ascii) {
       state = 0;
       continue;
     }
-    utf8proc_int32_t cp = 0;
-    auto n = utf8proc_iterate(p, end - p, &cp);
-    if (n <= 0) {
-      cp = 0xfffd;
-      n = 1;
-    }
-    p += n;
+    std::size_t next = static_cast<std::size_t>(p - begin);
+    const auto cp = static_cast<utf8proc_int32_t>(base::next_char_or_fffd(text, next));
+    p = begin + next;
 
-    if (is_unsafe(cp)) {
+    if (base::is_terminal_unsafe(static_cast<char32_t>(cp))) {
       if (cp == zwj && cur.emoji && !joiner && prev >= 0) {
         (void)utf8proc_grapheme_break_stateful(prev, cp, &state);
         prev = cp;
         joiner = true;
         continue;
       }
-      if (!flush() || !emit_stand_in(stand_in(cp))) return;
+      if (!flush() || !emit_stand_in(base::terminal_stand_in(static_cast<char32_t>(cp)))) return;
       prev = -1;  // nothing joins a stand-in
       state = 0;
       continue;

@@ -10,13 +10,12 @@
 #include <cerrno>
 #include <optional>
 
+#include "base/utf8.hpp"
 #include "term/terminal.hpp"
 
 namespace orvik::term {
 
 namespace {
-
-std::unexpected<Error> last_os_error() { return std::unexpected(os_error(errno)); }
 
 using Kind = KeyCode::Kind;
 
@@ -183,12 +182,12 @@ Outcome parse_utf8(std::string_view buf) {
   for (std::size_t i = 1; i < buf.size() && i < need; ++i)
     if ((static_cast<unsigned char>(buf[i]) & 0xc0) != 0x80) return invalid;
   if (buf.size() < need) return incomplete;
-  utf8proc_int32_t cp = 0;
-  if (utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(buf.data()), static_cast<utf8proc_ssize_t>(need),
-                       &cp) != static_cast<utf8proc_ssize_t>(need))
-    return invalid;
-  const std::uint8_t mods = utf8proc_category(cp) == UTF8PROC_CATEGORY_LU ? SHIFT : NO_MODIFIERS;
-  return done(KeyCode::character(static_cast<char32_t>(cp)), mods);
+  std::size_t end = 0;
+  const auto c = base::next_char(buf.substr(0, need), end);
+  if (!c || end != need) return invalid;
+  const std::uint8_t mods =
+      utf8proc_category(static_cast<utf8proc_int32_t>(*c)) == UTF8PROC_CATEGORY_LU ? SHIFT : NO_MODIFIERS;
+  return done(KeyCode::character(*c), mods);
 }
 
 Outcome parse_event(std::string_view buf, bool more) {
@@ -339,12 +338,11 @@ Result<bool> Input::poll(std::chrono::milliseconds timeout) {
     if (fds[0].revents & POLLNVAL) return std::unexpected(os_error(EBADF));
     if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
       char buf[1024];
-      const ssize_t got = ::read(s.tty.fd, buf, sizeof buf);
-      if (got < 0 && errno != EINTR && errno != EAGAIN) return last_os_error();
+      const auto got = base::read_some(s.tty.fd, buf, sizeof buf);
+      if (!got && got.error() != EAGAIN) return std::unexpected(os_error(got.error()));
       // A terminal reads as end of file only once it has hung up.
       if (got == 0) return std::unexpected(os_error(EIO));
-      if (got > 0)
-        s.decoder.feed(std::string_view(buf, static_cast<std::size_t>(got)), got == sizeof buf, s.ready);
+      if (got && *got > 0) s.decoder.feed(std::string_view(buf, *got), *got == sizeof buf, s.ready);
     }
     if (!s.ready.empty()) return true;
     if (!forever && clock::now() >= deadline) return false;

@@ -15,52 +15,6 @@
 
 namespace orvik::term {
 
-namespace {
-
-std::unexpected<Error> last_os_error() { return std::unexpected(os_error(errno)); }
-
-}  // namespace
-
-Result<void> write_all(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n >= 0) {
-      bytes.remove_prefix(static_cast<std::size_t>(n));
-      continue;
-    }
-    if (errno == EINTR) continue;
-    if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      // Someone made the descriptor non-blocking; wait until it takes more.
-      pollfd p{fd, POLLOUT, 0};
-      if (::poll(&p, 1, -1) < 0 && errno != EINTR) return last_os_error();
-      continue;
-    }
-    return last_os_error();
-  }
-  return {};
-}
-
-Tty::Tty(Tty&& other) noexcept : fd(other.fd), owned(other.owned) {
-  other.fd = -1;
-  other.owned = false;
-}
-
-Tty& Tty::operator=(Tty&& other) noexcept {
-  if (this != &other) {
-    if (owned) ::close(fd);
-    fd = other.fd;
-    owned = other.owned;
-    other.fd = -1;
-    other.owned = false;
-  }
-  return *this;
-}
-
-// Not retried on EINTR: Linux has already released the descriptor.
-Tty::~Tty() {
-  if (owned) ::close(fd);
-}
-
 Result<Tty> Tty::open() {
   if (::isatty(STDIN_FILENO)) return Tty(STDIN_FILENO, false);
   int fd;
@@ -117,7 +71,7 @@ Result<void> RawMode::disable() {
 
 Result<AlternateScreen> AlternateScreen::enter(int fd) {
   signal_restore::screen_entered(fd);
-  if (auto r = write_all(fd, ENTER_ALTERNATE_SCREEN); !r) {
+  if (auto r = base::write_all(fd, ENTER_ALTERNATE_SCREEN); !r) {
     signal_restore::screen_not_entered(fd);
     return std::unexpected(std::move(r.error()));
   }
@@ -135,7 +89,7 @@ AlternateScreen::~AlternateScreen() {
 
 Result<void> AlternateScreen::leave() {
   if (!active_) return {};
-  if (auto r = write_all(fd_, LEAVE_ALTERNATE_SCREEN); !r) return r;
+  if (auto r = base::write_all(fd_, LEAVE_ALTERNATE_SCREEN); !r) return r;
   active_ = false;
   signal_restore::screen_left(fd_);
   return {};
@@ -371,7 +325,7 @@ Result<void> Terminal::end_frame() {
   // Counted as hidden even if the write fails part-way, so that the cursor is shown again on release.
   s.cursor_hidden = true;
   if (!s.out.empty()) {
-    if (auto r = term::write_all(s.fd, s.out); !r) {
+    if (auto r = base::write_all(s.fd, s.out); !r) {
       s.area_known = false;
       return r;
     }
@@ -380,10 +334,10 @@ Result<void> Terminal::end_frame() {
   return {};
 }
 
-Result<void> Terminal::write_all(std::string_view bytes) { return term::write_all(state_->fd, bytes); }
+Result<void> Terminal::write_all(std::string_view bytes) { return base::write_all(state_->fd, bytes); }
 
 Result<void> Terminal::show_cursor() {
-  if (auto r = term::write_all(state_->fd, SHOW_CURSOR); !r) return r;
+  if (auto r = base::write_all(state_->fd, SHOW_CURSOR); !r) return r;
   state_->cursor_hidden = false;
   signal_restore::cursor_shown(state_->fd);
   return {};

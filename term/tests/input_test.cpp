@@ -99,7 +99,7 @@ TEST_F(RawPty, PollReadsKeysAndTimesOut) {
   auto idle = input->poll(std::chrono::milliseconds(10));
   ASSERT_TRUE(idle);
   EXPECT_FALSE(*idle);
-  ASSERT_TRUE(write_all(master, "x\x1b"));
+  ASSERT_TRUE(base::write_all(master, "x\x1b"));
   auto ready = input->poll(std::chrono::seconds(10));
   ASSERT_TRUE(ready && *ready);
   EXPECT_EQ(input->read().value(), Event{ch(U'x')});

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "base/overloaded.hpp"
 #include "shown.hpp"
 #include "term/layout.hpp"
 #include "term/widgets.hpp"
@@ -17,11 +18,7 @@ using namespace term;
 using session_store::Session;
 using session_store::ToolCall;
 namespace step = session_store::step;
-
-template <class... F>
-struct overloaded : F... {
-  using F::operator()...;
-};
+using base::overloaded;
 
 Style bold(Color c) { return Style::with_fg(c, true); }
 Style plain(Color c) { return Style::with_fg(c); }

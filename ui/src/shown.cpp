@@ -2,26 +2,17 @@
 
 #include <utf8proc.h>
 
+#include "base/utf8.hpp"
 #include "session_log/json_text.hpp"
 
 namespace orvik::ui {
 
 namespace {
 
-// Bytes of the character at `pos`; a byte that starts no valid character is one character by itself.
-std::size_t char_length(std::string_view text, std::size_t pos, utf8proc_int32_t& cp) {
-  const auto n = utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(text.data() + pos),
-                                  static_cast<utf8proc_ssize_t>(text.size() - pos), &cp);
-  if (n > 0) return static_cast<std::size_t>(n);
-  cp = 0xfffd;
-  return 1;
-}
-
 // The first `count` characters of `text`, or all of it.
 std::string_view first_chars(std::string_view text, std::uint64_t count) {
   std::size_t pos = 0;
-  utf8proc_int32_t cp = 0;
-  for (std::uint64_t i = 0; i < count && pos < text.size(); ++i) pos += char_length(text, pos, cp);
+  for (std::uint64_t i = 0; i < count && pos < text.size(); ++i) (void)base::next_char_or_fffd(text, pos);
   return text.substr(0, pos);
 }
 
@@ -34,12 +25,7 @@ struct Sink {
   bool put(std::string_view piece) {
     const auto kept = first_chars(piece, left);
     out.append(kept);
-    std::size_t pos = 0;
-    utf8proc_int32_t cp = 0;
-    while (pos < kept.size()) {
-      pos += char_length(kept, pos, cp);
-      --left;
-    }
+    for (std::size_t pos = 0; pos < kept.size(); --left) (void)base::next_char_or_fffd(kept, pos);
     if (kept.size() < piece.size()) cut = true;
     return !cut;
   }
@@ -86,14 +72,14 @@ std::string_view shown_prefix(std::string_view text, std::size_t cells, std::siz
   std::size_t count = 0, pos = 0;
   utf8proc_int32_t prev = -1, state = 0;
   while (pos < text.size()) {
-    utf8proc_int32_t cp = 0;
-    const std::size_t n = char_length(text, pos, cp);
+    std::size_t next = pos;
+    const auto cp = static_cast<utf8proc_int32_t>(base::next_char_or_fffd(text, next));
     if (prev < 0 || utf8proc_grapheme_break_stateful(prev, cp, &state)) {
       if (count > cells) break;
       ++count;
     }
     prev = cp;
-    pos += n;
+    pos = next;
   }
   if (clusters) *clusters = count;
   return text.substr(0, pos);

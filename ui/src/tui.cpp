@@ -1,7 +1,6 @@
 #include "ui/tui.hpp"
 
 #include <unistd.h>
-#include <utf8proc.h>
 
 #include <chrono>
 #include <limits>
@@ -9,6 +8,8 @@
 
 #include <fmt/format.h>
 
+#include "base/text.hpp"
+#include "base/utf8.hpp"
 #include "term/input.hpp"
 #include "term/layout.hpp"
 #include "term/text.hpp"
@@ -35,31 +36,6 @@ constexpr std::string_view QUIT_LABEL = " quit";
 
 std::string header_text(std::size_t sessions, std::size_t events) {
   return fmt::format(" Orvik   {} sessions   {} events ", sessions, events);
-}
-
-bool is_white_space(utf8proc_int32_t c) { return c >= 0 && term::is_white_space(static_cast<char32_t>(c)); }
-
-struct Decoded {
-  utf8proc_int32_t cp;
-  std::size_t len;
-};
-
-// The character at byte `pos`; a byte that starts no valid character counts as one character by itself.
-Decoded decode_at(std::string_view text, std::size_t pos) {
-  utf8proc_int32_t cp = 0;
-  const auto n = utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(text.data() + pos),
-                                  static_cast<utf8proc_ssize_t>(text.size() - pos), &cp);
-  if (n <= 0) return {-1, 1};
-  return {cp, static_cast<std::size_t>(n)};
-}
-
-// The character that ends just before byte `end`.
-Decoded decode_before(std::string_view text, std::size_t end) {
-  std::size_t start = end - 1;
-  while (start > 0 && end - start < 4 && (static_cast<unsigned char>(text[start]) & 0xc0) == 0x80) --start;
-  const auto d = decode_at(text.substr(0, end), start);
-  if (d.cp >= 0 && start + d.len == end) return d;
-  return {-1, 1};
 }
 
 std::string clock_text(session_log::Timestamp t) {
@@ -116,22 +92,11 @@ RowKind row_kind(const session_log::EventKind& kind, std::uint64_t budget, std::
 }  // namespace
 
 std::string truncate_text(std::string_view text, std::uint64_t max_chars) {
-  std::size_t begin = 0, end = text.size();
-  while (begin < end) {
-    const auto d = decode_at(text, begin);
-    if (!is_white_space(d.cp)) break;
-    begin += d.len;
-  }
-  while (end > begin) {
-    const auto d = decode_before(text, end);
-    if (!is_white_space(d.cp)) break;
-    end -= d.len;
-  }
-  const std::string_view trimmed = text.substr(begin, end - begin);
+  const std::string_view trimmed = base::trim_white_space(text);
   std::size_t pos = 0;
   for (std::uint64_t count = 0; pos < trimmed.size(); ++count) {
     if (count == max_chars) return std::string(trimmed.substr(0, pos)).append(ELLIPSIS);
-    pos += decode_at(trimmed, pos).len;
+    (void)base::next_char_or_fffd(trimmed, pos);
   }
   return std::string(trimmed);
 }
@@ -222,7 +187,7 @@ bool is_quit_key(const term::Event& event) {
 }
 
 // Turns until a quit key (success) or the first error of a redraw, a poll or a read.
-Result<void> run_loop(App& app, session_log::Receiver<SessionEvent>& events, term::Terminal& terminal) {
+Result<void> run_loop(App& app, base::Receiver<SessionEvent>& events, term::Terminal& terminal) {
   // Opened at the first wait, so that its failure is a failure of the wait.
   std::optional<term::Input> input;
   // A frame is built only when it may differ from the last one drawn: after a change to the App, after any
@@ -265,7 +230,7 @@ Result<void> run_loop(App& app, session_log::Receiver<SessionEvent>& events, ter
 
 }  // namespace
 
-Result<void> run_tui(session_log::Receiver<SessionEvent> events) {
+Result<void> run_tui(base::Receiver<SessionEvent> events) {
   // A kill signal or a crash hands the terminal back as the owners below do, then ends the process as before.
   term::RestoreOnSignals on_signals;
   // Freed last, once the terminal is back: a session with huge values can take a while to free.

@@ -56,7 +56,7 @@ struct Dashboard {
   std::string output;
   int status = -1;
 
-  explicit Dashboard(std::function<void(session_log::Sender<SessionEvent>&)> feed = {}, std::uint16_t cols = 80,
+  explicit Dashboard(std::function<void(base::Sender<SessionEvent>&)> feed = {}, std::uint16_t cols = 80,
                      std::uint16_t rows = 24) {
     winsize ws{rows, cols, 0, 0};
     if (::openpty(&master, &slave, nullptr, nullptr, &ws) != 0) return;
@@ -79,8 +79,8 @@ struct Dashboard {
       ::close(master);
       termios at_start{}, after{};
       ::tcgetattr(STDIN_FILENO, &at_start);
-      auto [tx, rx] = session_log::channel<SessionEvent>();
-      std::optional<session_log::Sender<SessionEvent>> sender(std::move(tx));
+      auto [tx, rx] = base::channel<SessionEvent>();
+      std::optional<base::Sender<SessionEvent>> sender(std::move(tx));
       if (feed) feed(*sender);
       try {
         const auto result = run_tui(std::move(rx));
@@ -118,7 +118,7 @@ struct Dashboard {
   bool shows(std::string_view text) {
     return read_until([&](const std::string& out) { return out.find(text) != std::string::npos; });
   }
-  void type(std::string_view keys) { ASSERT_TRUE(term::write_all(master, keys)); }
+  void type(std::string_view keys) { ASSERT_TRUE(base::write_all(master, keys)); }
 
   // Waits for the child to end, reading what it writes meanwhile and after; 128 + the signal that ended it.
   int exit_status() {
@@ -221,7 +221,7 @@ void limit_address_space_growth(std::size_t more) {
 TEST(RunTui, AnExceptionOutOfTheLoopHandsTheTerminalBack) {
   // Room for a small screen, not for one at the limit.
   const std::size_t room = std::size_t{term::MAX_SCREEN_SIDE} * term::MAX_SCREEN_SIDE * sizeof(term::Cell) / 2;
-  Dashboard d([room](session_log::Sender<SessionEvent>&) { limit_address_space_growth(room); });
+  Dashboard d([room](base::Sender<SessionEvent>&) { limit_address_space_growth(room); });
   ASSERT_TRUE(d.shows(FIRST_FRAME_MARK));
   winsize huge{term::MAX_SCREEN_SIDE, term::MAX_SCREEN_SIDE, 0, 0};
   ASSERT_EQ(::ioctl(d.master, TIOCSWINSZ, &huge), 0);
@@ -243,7 +243,7 @@ TEST(RunTui, OtherKeysDoNotQuit) {
 }
 
 TEST(RunTui, AClosedChannelKeepsItRunning) {
-  Dashboard d([](session_log::Sender<SessionEvent>& tx) {
+  Dashboard d([](base::Sender<SessionEvent>& tx) {
     tx.send(SessionEvent{session_log::User{"hello"}, session_log::Uuid::new_v4(), session_log::Uuid::new_v4(),
                          session_log::now_utc(), std::nullopt, false});
     tx.send(session_log::make_heartbeat());
@@ -272,7 +272,7 @@ TEST(RunTui, RedrawsAtANewWindowSize) {
 
 TEST(RunTui, ARunningCallIsWipedWhenItsWindowEnds) {
   // The last frame that shows the call is followed by one without it, although nothing then moves any more.
-  Dashboard d([](session_log::Sender<SessionEvent>& tx) {
+  Dashboard d([](base::Sender<SessionEvent>& tx) {
     tx.send(SessionEvent{session_log::ToolUse{"toolu_1", "Slowpoke", nullptr}, session_log::Uuid::new_v4(),
                          session_log::Uuid::new_v4(), session_log::now_utc() - 30'300ms, std::nullopt, false});
   });
@@ -292,7 +292,7 @@ TEST(RunTui, ARunningCallIsWipedWhenItsWindowEnds) {
 
 TEST(RunTui, ATerminalThatHangsUpEndsItWithAnError) {
   // Ignoring the hang-up signal leaves the loop to find out by itself.
-  Dashboard d([](session_log::Sender<SessionEvent>&) { ::signal(SIGHUP, SIG_IGN); });
+  Dashboard d([](base::Sender<SessionEvent>&) { ::signal(SIGHUP, SIG_IGN); });
   ASSERT_TRUE(d.shows(FIRST_FRAME_MARK));
   ::close(d.master);
   d.master = -1;
@@ -312,7 +312,7 @@ TEST(RunTui, WithoutATerminalFailsAtOnceAndWritesNothing) {
     const int null = ::open("/dev/null", O_RDWR);
     ::dup2(null, STDIN_FILENO);
     ::dup2(out[1], STDOUT_FILENO);
-    auto [tx, rx] = session_log::channel<SessionEvent>();
+    auto [tx, rx] = base::channel<SessionEvent>();
     const auto result = run_tui(std::move(rx));
     const std::string text = result ? "success" : result.error().message;
     (void)!::write(report[1], text.data(), text.size());
@@ -349,7 +349,7 @@ TEST(RunTui, AFailedSetUpRestoresTheTerminal) {
       ::dup2(slave, STDIN_FILENO);
       ::dup2(c.output_readable ? out[1] : ::open("/dev/null", O_RDONLY), STDOUT_FILENO);
       ::close(out[1]);
-      auto [tx, rx] = session_log::channel<SessionEvent>();
+      auto [tx, rx] = base::channel<SessionEvent>();
       const auto result = run_tui(std::move(rx));
       termios now{};
       ::tcgetattr(STDIN_FILENO, &now);

@@ -6,7 +6,7 @@
 #include <variant>
 #include <vector>
 
-#include "term/error.hpp"
+#include "base/error.hpp"
 
 namespace orvik::cli {
 
@@ -46,7 +46,7 @@ class FileWatcher {
   // a directory below it that cannot be (now, created or moved in later, or met again after lost
   // notifications) is reported to the handler as an Error naming it, once, and passed over. One walk names
   // the first few such directories and counts the rest in one more Error.
-  Result<> watch(const std::filesystem::path& root);
+  Result<void> watch(const std::filesystem::path& root);
 
   struct Impl;
 

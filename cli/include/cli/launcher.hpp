@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "term/error.hpp"
+#include "base/error.hpp"
 
 namespace orvik::cli {
 

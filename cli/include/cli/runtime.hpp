@@ -9,14 +9,14 @@
 #include <utility>
 #include <vector>
 
-#include "session_log/channel.hpp"
+#include "base/channel.hpp"
 #include "session_log/event.hpp"
-#include "term/error.hpp"
+#include "base/error.hpp"
 
 namespace orvik::cli {
 
-using EventSender = session_log::Sender<session_log::SessionEvent>;
-using EventReceiver = session_log::Receiver<session_log::SessionEvent>;
+using EventSender = base::Sender<session_log::SessionEvent>;
+using EventReceiver = base::Receiver<session_log::SessionEvent>;
 
 // One of the failures that stop the process at once: the runtime cannot be built or the watcher thread
 // cannot be started. main writes `message` as the fatal-error report and exits with status 101.
@@ -86,7 +86,7 @@ std::thread spawn_thread(std::move_only_function<void()> body);
 // after an error (or an exception) it is left running and the outcome is returned at once.
 template <class Watch, class Dashboard>
 Result<void> run_in_place_with(Watch watch, Dashboard dashboard) {
-  auto [sender, receiver] = session_log::channel<session_log::SessionEvent>();
+  auto [sender, receiver] = base::channel<session_log::SessionEvent>();
   std::thread watcher = spawn_thread(
       [watch = std::move(watch), sender = std::move(sender)]() mutable { watch(std::move(sender)); });
   Result<void> outcome;

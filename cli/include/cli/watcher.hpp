@@ -12,9 +12,9 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "session_log/channel.hpp"
+#include "base/channel.hpp"
 #include "session_log/event.hpp"
-#include "term/error.hpp"
+#include "base/error.hpp"
 
 namespace orvik::cli {
 
@@ -68,13 +68,13 @@ bool is_log_path(const std::filesystem::path& path);
 // A failed send stops the reading with success. Fails with the system's error when the file cannot be
 // opened, positioned or read, and with "not a regular file", before reading anything, for a FIFO, a device
 // or a socket; the first open of a log makes the offset entry, at 0.
-Result<> tail_file(const std::filesystem::path& path, Offsets& offsets,
-                   session_log::Sender<session_log::SessionEvent>& events);
+Result<void> tail_file(const std::filesystem::path& path, Offsets& offsets,
+                   base::Sender<session_log::SessionEvent>& events);
 
 // The watcher thread: follows the logs under ~/.claude/{projects,sessions} and sends their events, with a
 // Heartbeat after every pass that waited out RECV_TIMEOUT, handled a Create or Modify or reported a watch
 // error. Returns once a Heartbeat cannot be sent or the file watcher has ended; a set-up failure is printed
 // as "watcher error: {}" first. Problems go to stderr, one line each.
-void watch_sessions(session_log::Sender<session_log::SessionEvent> events);
+void watch_sessions(base::Sender<session_log::SessionEvent> events);
 
 }  // namespace orvik::cli

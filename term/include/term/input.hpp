@@ -8,7 +8,7 @@
 #include <string_view>
 #include <variant>
 
-#include "term/error.hpp"
+#include "base/error.hpp"
 
 namespace orvik::term {
 

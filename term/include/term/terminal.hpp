@@ -8,9 +8,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "term/buffer.hpp"
-#include "term/error.hpp"
+#include "base/error.hpp"
+#include "base/fd.hpp"
 #include "term/frame.hpp"
 
 namespace orvik::term {
@@ -22,21 +24,23 @@ inline constexpr std::string_view HIDE_CURSOR = "\x1b[?25l";
 inline constexpr std::string_view CLEAR_SCREEN = "\x1b[2J";
 inline constexpr std::string_view RESET_LOOK = "\x1b[0m";
 
-// Writes all of `bytes` to `fd`, retrying short writes, EINTR, and EAGAIN on a non-blocking descriptor.
-Result<void> write_all(int fd, std::string_view bytes);
-
 // The terminal to talk to: standard input when it is a terminal, else a newly opened /dev/tty.
 // Fails with the system's error when there is none.
 struct Tty {
   int fd = -1;
-  bool owned = false;  // closed on destruction
+  base::Fd owner;  // holds `fd` when this opened it, so that it is closed on destruction; else empty
 
   static Result<Tty> open();
   Tty() = default;
-  Tty(int fd, bool owned) : fd(fd), owned(owned) {}
-  Tty(Tty&& other) noexcept;
-  Tty& operator=(Tty&& other) noexcept;
-  ~Tty();
+  Tty(int f, bool owned) : fd(f), owner(owned ? f : -1) {}
+  Tty(Tty&& other) noexcept : fd(std::exchange(other.fd, -1)), owner(std::move(other.owner)) {}
+  Tty& operator=(Tty&& other) noexcept {
+    if (this != &other) {
+      owner = std::move(other.owner);
+      fd = std::exchange(other.fd, -1);
+    }
+    return *this;
+  }
 };
 
 // Raw mode on a terminal, remembering the settings it found so they can be put back exactly: by disable(), on

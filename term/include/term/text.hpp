@@ -22,12 +22,6 @@ struct Line {
   std::size_t width() const;
 };
 
-// Whether `c` has the Unicode White_Space property.
-constexpr bool is_white_space(char32_t c) {
-  return (c >= 0x09 && c <= 0x0d) || c == 0x20 || c == 0x85 || c == 0xa0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200a) || c == 0x2028 || c == 0x2029 || c == 0x202f || c == 0x205f || c == 0x3000;
-}
-
 // Draws `line` from (x, y), at most `max_width` cells; returns the column after the last cell written.
 std::uint16_t set_line(Buffer& buf, std::uint16_t x, std::uint16_t y, const Line& line, std::uint16_t max_width);
 

@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
-#include "session_log/channel.hpp"
+#include "base/channel.hpp"
 #include "session_log/event.hpp"
-#include "term/error.hpp"
+#include "base/error.hpp"
 #include "term/frame.hpp"
 #include "term/text.hpp"
 #include "term/widgets.hpp"
@@ -23,7 +23,7 @@ inline constexpr std::uint64_t TOOL_ARG_PREVIEW_CHARS = 60;
 
 // Takes over the terminal, runs the dashboard until q or Esc, and hands the terminal back. Fails with the
 // terminal's I/O error; a failed set-up leaves the terminal as far as it got.
-Result<void> run_tui(session_log::Receiver<session_log::SessionEvent> events);
+Result<void> run_tui(base::Receiver<session_log::SessionEvent> events);
 
 // The whole screen: header, events panel, dashboard (or the waiting placeholder) and footer.
 void draw_frame(term::Frame& frame, const App& app);

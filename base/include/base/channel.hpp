@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <expected>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -13,7 +14,7 @@
 #include <utility>
 #include <variant>
 
-namespace orvik::session_log {
+namespace orvik::base {
 
 // An unbounded channel with one sending end and one receiving end. Dropping either end closes it.
 namespace detail {
@@ -127,11 +128,11 @@ class Sender {
   Sender& operator=(const Sender&) = delete;
   ~Sender() { close(); }
 
-  // Never blocks. Once the receiving end is gone the value comes back.
-  std::optional<T> send(T value) {
-    if (!state_ || !state_->receiver_alive.load(std::memory_order_acquire)) return value;
+  // Never blocks. True once sent; once the receiving end is gone the value comes back as the error.
+  std::expected<void, T> send(T value) {
+    if (!state_ || !state_->receiver_alive.load(std::memory_order_acquire)) return std::unexpected(std::move(value));
     state_->push(std::move(value));
-    return std::nullopt;
+    return {};
   }
 
  private:
@@ -206,4 +207,4 @@ std::pair<Sender<T>, Receiver<T>> channel() {
   return {Sender<T>(state), Receiver<T>(state)};
 }
 
-}  // namespace orvik::session_log
+}  // namespace orvik::base

@@ -11,7 +11,9 @@
 #include <emmintrin.h>
 #endif
 
-namespace orvik::cli {
+namespace orvik::base {
+
+// The one UTF-8 decoder: every caller that takes text apart character by character decodes with it.
 
 // Decodes the character at `pos` and moves past it. An ill-formed sequence yields nothing and is skipped as a
 // whole maximal subpart (at least one byte), so a run of bad bytes stays one U+FFFD per subpart.
@@ -50,6 +52,40 @@ inline std::optional<char32_t> next_char(std::string_view s, std::size_t& pos) {
   }
   pos += len;
   return c;
+}
+
+// Decodes like next_char, but an ill-formed sequence is U+FFFD for its first byte alone: the rule of text that
+// is drawn, measured or shown whole, where each stray byte keeps a place of its own.
+inline char32_t next_char_or_fffd(std::string_view s, std::size_t& pos) {
+  const std::size_t start = pos;
+  if (const auto c = next_char(s, pos)) return *c;
+  pos = start + 1;
+  return 0xfffd;
+}
+
+// Writes the UTF-8 form of the scalar value `c` at `out` and returns the end; at most four bytes.
+inline char* encode_utf8(char* out, char32_t c) {
+  if (c < 0x80) {
+    *out++ = static_cast<char>(c);
+  } else if (c < 0x800) {
+    *out++ = static_cast<char>(0xc0 | (c >> 6));
+    *out++ = static_cast<char>(0x80 | (c & 0x3f));
+  } else if (c < 0x10000) {
+    *out++ = static_cast<char>(0xe0 | (c >> 12));
+    *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3f));
+    *out++ = static_cast<char>(0x80 | (c & 0x3f));
+  } else {
+    *out++ = static_cast<char>(0xf0 | (c >> 18));
+    *out++ = static_cast<char>(0x80 | ((c >> 12) & 0x3f));
+    *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3f));
+    *out++ = static_cast<char>(0x80 | (c & 0x3f));
+  }
+  return out;
+}
+
+inline void append_utf8(std::string& out, char32_t c) {
+  char bytes[4];
+  out.append(bytes, static_cast<std::size_t>(encode_utf8(bytes, c) - bytes));
 }
 
 enum class Utf8Check { Valid, Truncated, Invalid };
@@ -109,4 +145,4 @@ inline std::string utf8_lossy(std::string_view s) {
   return out;
 }
 
-}  // namespace orvik::cli
+}  // namespace orvik::base

@@ -1,5 +1,6 @@
-#include "term/error.hpp"
+#include "base/error.hpp"
 
+#include <cerrno>
 #include <cstring>
 
 #include <fmt/format.h>
@@ -14,5 +15,7 @@ std::string os_error_text(int errnum) {
 }
 
 Error os_error(int errnum) { return Error{os_error_text(errnum), {}}; }
+
+std::unexpected<Error> last_os_error() { return std::unexpected(os_error(errno)); }
 
 }  // namespace orvik
