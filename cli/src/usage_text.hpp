@@ -4,10 +4,10 @@
 
 #include <algorithm>
 #include <concepts>
-#include <type_traits>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "cli/command_line.hpp"
