@@ -1,1 +1,1 @@
-orvik_bench(watcher LIBS cli)
+orvik_bench(watcher LIBS cli_watcher)

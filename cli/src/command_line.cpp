@@ -10,6 +10,7 @@
 #include "base/fd.hpp"
 #include "base/utf8.hpp"
 #include "usage_text.hpp"
+#include "version.hpp"
 
 namespace orvik::cli {
 namespace {
@@ -278,7 +279,7 @@ Command build_cli() {
                          .long_name = "detached",
                          .help = std::string(msg::detached_help),
                          .value_name = "DETACHED"}}};
-  Command cli{.name = "orvik", .version = "0.1.0", .about = std::string(msg::about), .subcommands = {run}};
+  Command cli{.name = "orvik", .version = VERSION, .about = std::string(msg::about), .subcommands = {run}};
   add_builtins(cli);
   return cli;
 }

@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include "messages.hpp"
+
 namespace orvik::session_log {
 
 Timestamp now_utc() {
@@ -23,7 +25,7 @@ bool is_heartbeat(const SessionEvent& event) { return std::holds_alternative<Hea
 
 std::string display_parse_error(const ParseError& error) {
   const auto& invalid = std::get<InvalidField>(error);
-  return fmt::format("invalid field '{}': {}", invalid.field, invalid.message);
+  return fmt::format(msg::invalid_field, invalid.field, invalid.message);
 }
 
 }  // namespace orvik::session_log

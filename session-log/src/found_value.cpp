@@ -75,11 +75,11 @@ std::string format_double(double v) {
 
 std::string found_number(const Number& n) {
   switch (n.kind) {
-    case Number::Kind::unsigned_int: return fmt::format(fmt::runtime(msg::found_integer), n.u);
-    case Number::Kind::signed_int: return fmt::format(fmt::runtime(msg::found_integer), n.i);
+    case Number::Kind::unsigned_int: return fmt::format(msg::found_integer, n.u);
+    case Number::Kind::signed_int: return fmt::format(msg::found_integer, n.i);
     case Number::Kind::floating: break;
   }
-  return fmt::format(fmt::runtime(msg::found_float), format_double(n.f));
+  return fmt::format(msg::found_float, format_double(n.f));
 }
 
 std::string found_string(std::string_view s) {
@@ -114,19 +114,19 @@ std::string found_string(std::string_view s) {
     }
   }
   quoted.push_back('"');
-  return fmt::format(fmt::runtime(msg::found_string), quoted);
+  return fmt::format(msg::found_string, quoted);
 }
 
 std::string found_json(const nlohmann::json& v) {
   using T = nlohmann::json::value_t;
   switch (v.type()) {
     case T::null: return std::string(msg::found_null);
-    case T::boolean: return fmt::format(fmt::runtime(msg::found_boolean), v.get<bool>() ? "true" : "false");
+    case T::boolean: return fmt::format(msg::found_boolean, v.get<bool>() ? "true" : "false");
     case T::number_unsigned:
-      return fmt::format(fmt::runtime(msg::found_integer), v.get<std::uint64_t>());
-    case T::number_integer: return fmt::format(fmt::runtime(msg::found_integer), v.get<std::int64_t>());
+      return fmt::format(msg::found_integer, v.get<std::uint64_t>());
+    case T::number_integer: return fmt::format(msg::found_integer, v.get<std::int64_t>());
     case T::number_float:
-      return fmt::format(fmt::runtime(msg::found_float), format_double(v.get<double>()));
+      return fmt::format(msg::found_float, format_double(v.get<double>()));
     case T::string: return found_string(v.get_ref<const std::string&>());
     case T::array: return std::string(msg::found_sequence);
     case T::object: return std::string(msg::found_map);

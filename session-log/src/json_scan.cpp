@@ -97,8 +97,9 @@ bool fail_unplaced(Reader& r, std::string text) {
   return false;
 }
 
-bool fail_found(Reader& r, std::string_view message, std::string_view found, std::string_view expected) {
-  fail_unplaced(r, fmt::format(fmt::runtime(message), found, expected));
+bool fail_found(Reader& r, FoundMessage message, std::string_view found, std::string_view expected) {
+  // The format was checked where `message` was made.
+  fail_unplaced(r, fmt::vformat(message, fmt::make_format_args(found, expected)));
   place(r);
   return false;
 }
@@ -115,12 +116,12 @@ bool fail_invalid_type_here(Reader& r, std::string_view expected) {
     case 't':
       ++r.pos;
       if (!read_literal_rest(r, "rue")) return false;
-      found = fmt::format(fmt::runtime(msg::found_boolean), "true");
+      found = fmt::format(msg::found_boolean, "true");
       break;
     case 'f':
       ++r.pos;
       if (!read_literal_rest(r, "alse")) return false;
-      found = fmt::format(fmt::runtime(msg::found_boolean), "false");
+      found = fmt::format(msg::found_boolean, "false");
       break;
     case '"': {
       ++r.pos;
@@ -150,7 +151,7 @@ std::string failure_message(const Reader& r) {
   const std::size_t line_start = last_feed == std::string_view::npos ? 0 : last_feed + 1;
   std::size_t line_number = 1;
   for (std::size_t i = 0; i < line_start; ++i) line_number += before[i] == '\n';
-  return fmt::format(fmt::runtime(msg::position_suffix), r.error, line_number, r.error_index - line_start);
+  return fmt::format(msg::position_suffix, r.error, line_number, r.error_index - line_start);
 }
 
 bool read_literal_rest(Reader& r, std::string_view rest) {

@@ -1,9 +1,17 @@
 #pragma once
 
+#include <cstddef>
+#include <string>
 #include <string_view>
 
-// The reader's texts, exactly as the user sees them.
+#include <fmt/core.h>
+
+// The library's texts, exactly as the user sees them. Formats are used only as constants, so fmt
+// checks each one against its arguments when the call is compiled.
 namespace orvik::session_log::msg {
+
+inline constexpr std::string_view invalid_field = "invalid field '{}': {}";
+inline constexpr std::string_view random_source_unreadable = "could not read the system's random source\n";
 
 inline constexpr std::string_view position_suffix = "{} at line {} column {}";
 
@@ -43,27 +51,37 @@ inline constexpr std::string_view found_string = "string {}";
 inline constexpr std::string_view found_sequence = "sequence";
 inline constexpr std::string_view found_map = "map";
 
-// Expectations.
+// Expectations. A record's length expectation is its name and its field count.
 inline constexpr std::string_view expect_record = "struct RawRecord";
-inline constexpr std::string_view expect_record_len = "struct RawRecord with 8 elements";
 inline constexpr std::string_view expect_message = "struct RawMessage";
-inline constexpr std::string_view expect_message_len = "struct RawMessage with 2 elements";
 inline constexpr std::string_view expect_usage = "struct RawUsage";
 inline constexpr std::string_view expect_tool_use_result = "struct RawToolUseResult";
 inline constexpr std::string_view expect_tool_file = "struct RawToolFile";
-inline constexpr std::string_view expect_tool_file_len = "struct RawToolFile with 1 element";
 inline constexpr std::string_view expect_string = "a string";
 inline constexpr std::string_view expect_boolean = "a boolean";
 inline constexpr std::string_view expect_u64 = "u64";
 inline constexpr std::string_view expect_sequence = "a sequence";
 inline constexpr std::string_view expect_content = "internally tagged enum RawContent";
 inline constexpr std::string_view expect_variant = "variant identifier";
-inline constexpr std::string_view expect_text_len = "struct variant RawContent::Text with 1 element";
-inline constexpr std::string_view expect_tool_use_len = "struct variant RawContent::ToolUse with 3 elements";
-inline constexpr std::string_view expect_tool_result_len =
-    "struct variant RawContent::ToolResult with 3 elements";
-inline constexpr std::string_view expect_thinking_len = "struct variant RawContent::Thinking with 2 elements";
-inline constexpr std::string_view expect_one_in_sequence = "1 element in sequence";
-inline constexpr std::string_view expect_n_in_sequence = "{} elements in sequence";
+inline constexpr std::string_view expect_text = "struct variant RawContent::Text";
+inline constexpr std::string_view expect_tool_use = "struct variant RawContent::ToolUse";
+inline constexpr std::string_view expect_tool_result = "struct variant RawContent::ToolResult";
+inline constexpr std::string_view expect_thinking = "struct variant RawContent::Thinking";
+
+inline constexpr std::string_view one_element = "1 element";
+inline constexpr std::string_view n_elements = "{} elements";
+inline constexpr std::string_view with_length = "{} with {}";
+inline constexpr std::string_view in_sequence = "{} in sequence";
+
+// "1 element", "2 elements".
+inline std::string elements(std::size_t count) {
+  return count == 1 ? std::string(one_element) : fmt::format(n_elements, count);
+}
+// "struct RawRecord with 8 elements".
+inline std::string expect_length(std::string_view record, std::size_t fields) {
+  return fmt::format(with_length, record, elements(fields));
+}
+// "3 elements in sequence".
+inline std::string expect_in_sequence(std::size_t fields) { return fmt::format(in_sequence, elements(fields)); }
 
 }  // namespace orvik::session_log::msg

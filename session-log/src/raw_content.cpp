@@ -6,11 +6,14 @@
 #include <array>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include <fmt/format.h>
 
+#include "field_table.hpp"
 #include "messages.hpp"
 #include "reader.hpp"
 
@@ -20,74 +23,8 @@ namespace {
 
 using nlohmann::json;
 
-enum class Tag { text, tool_use, tool_result, thinking, other };
-
-// Every key that some variant takes; the other keys are dropped by every variant.
-enum class Field : std::uint8_t { none, text, id, name, input, tool_use_id, content, is_error, thinking, signature };
-
-Field field_of(std::string_view key) {
-  switch (key.size()) {
-    case 2: return is_key(key, "id") ? Field::id : Field::none;
-    case 4: return is_key(key, "text") ? Field::text : is_key(key, "name") ? Field::name : Field::none;
-    case 5: return is_key(key, "input") ? Field::input : Field::none;
-    case 7: return is_key(key, "content") ? Field::content : Field::none;
-    case 8: return is_key(key, "is_error") ? Field::is_error : is_key(key, "thinking") ? Field::thinking : Field::none;
-    case 9: return is_key(key, "signature") ? Field::signature : Field::none;
-    case 11: return is_key(key, "tool_use_id") ? Field::tool_use_id : Field::none;
-    default: return Field::none;
-  }
-}
-
-// The fields that hold a text rather than a JSON value.
-bool is_text_field(Field f) { return f != Field::input && f != Field::content && f != Field::is_error; }
-
-struct Slot {
-  Field field;
-  std::string_view name;
-  bool required;       // in the object form
-  bool array_default;  // may be missing at the end of the array form
-};
-
-constexpr std::array<Slot, 1> text_slots{{{Field::text, "text", true, false}}};
-constexpr std::array<Slot, 3> tool_use_slots{{
-    {Field::id, "id", true, false},
-    {Field::name, "name", true, false},
-    {Field::input, "input", true, false},
-}};
-constexpr std::array<Slot, 3> tool_result_slots{{
-    {Field::tool_use_id, "tool_use_id", true, false},
-    {Field::content, "content", false, true},
-    {Field::is_error, "is_error", false, false},
-}};
-constexpr std::array<Slot, 2> thinking_slots{{
-    {Field::thinking, "thinking", true, false},
-    {Field::signature, "signature", false, false},
-}};
-
-std::size_t field_count(Tag tag) {
-  switch (tag) {
-    case Tag::text: return text_slots.size();
-    case Tag::tool_use: return tool_use_slots.size();
-    case Tag::tool_result: return tool_result_slots.size();
-    case Tag::thinking: return thinking_slots.size();
-    case Tag::other: break;
-  }
-  return 0;
-}
-
-bool takes(Tag tag, Field f) {
-  switch (tag) {
-    case Tag::text: return f == Field::text;
-    case Tag::tool_use: return f == Field::id || f == Field::name || f == Field::input;
-    case Tag::tool_result: return f == Field::tool_use_id || f == Field::content || f == Field::is_error;
-    case Tag::thinking: return f == Field::thinking || f == Field::signature;
-    case Tag::other: break;
-  }
-  return false;
-}
-
 bool fail_kind(Reader& r, const json& v, std::string_view expected) {
-  return fail_unplaced(r, fmt::format(fmt::runtime(msg::invalid_type), found_json(v), expected));
+  return fail_unplaced(r, fmt::format(msg::invalid_type, found_json(v), expected));
 }
 
 bool take(Reader& r, json& v, std::string& out) {
@@ -123,87 +60,187 @@ template <class Out>
 bool take(Reader& r, HeldEntry& e, Out& out) {
   if (!e.is_text) return take(r, e.value, out);
   if constexpr (std::is_same_v<Out, std::optional<bool>>) {
-    return fail_unplaced(r, fmt::format(fmt::runtime(msg::invalid_type), found_string(e.text), msg::expect_boolean));
+    return fail_unplaced(r, fmt::format(msg::invalid_type, found_string(e.text), msg::expect_boolean));
   } else {
     out = std::move(e.text);
     return true;
   }
 }
 
-bool set_field(Reader& r, RawContent::Text& b, std::size_t, auto& v) { return take(r, v, b.text); }
-bool set_field(Reader& r, RawContent::ToolUse& b, std::size_t i, auto& v) {
-  return i == 0 ? take(r, v, b.id) : i == 1 ? take(r, v, b.name) : take(r, v, b.input);
-}
-bool set_field(Reader& r, RawContent::ToolResult& b, std::size_t i, auto& v) {
-  return i == 0 ? take(r, v, b.tool_use_id) : i == 1 ? take(r, v, b.content) : take(r, v, b.is_error);
-}
-bool set_field(Reader& r, RawContent::Thinking& b, std::size_t i, auto& v) {
-  return i == 0 ? take(r, v, b.thinking) : take(r, v, b.signature);
+// A field of a variant: its key, what it takes when left out, and its reader, for a held entry of
+// the object form and for an element of the array form. A string given to a text field is held as text.
+template <class Block>
+struct Slot {
+  using block = Block;
+  std::string_view key;
+  Absent absent;
+  bool text;
+  bool (*from_entry)(Reader&, Block&, HeldEntry&);
+  bool (*from_element)(Reader&, Block&, json&);
+};
+
+template <auto Member>
+constexpr Slot<record_of<Member>> slot(std::string_view key, Absent absent) {
+  using Block = record_of<Member>;
+  using T = std::remove_cvref_t<decltype(std::declval<Block&>().*Member)>;
+  return {key, absent, std::is_same_v<T, std::string> || std::is_same_v<T, std::optional<std::string>>,
+          [](Reader& r, Block& b, HeldEntry& e) { return take(r, e, b.*Member); },
+          [](Reader& r, Block& b, json& v) { return take(r, v, b.*Member); }};
 }
 
+using Text = RawContent::Text;
+using ToolUse = RawContent::ToolUse;
+using ToolResult = RawContent::ToolResult;
+using Thinking = RawContent::Thinking;
+
+constexpr std::array text_fields{slot<&Text::text>("text", Absent::fails)};
+constexpr std::array tool_use_fields{
+    slot<&ToolUse::id>("id", Absent::fails),
+    slot<&ToolUse::name>("name", Absent::fails),
+    slot<&ToolUse::input>("input", Absent::fails),
+};
+constexpr std::array tool_result_fields{
+    slot<&ToolResult::tool_use_id>("tool_use_id", Absent::fails),
+    slot<&ToolResult::content>("content", Absent::defaults),
+    slot<&ToolResult::is_error>("is_error", Absent::none_in_object),
+};
+constexpr std::array thinking_fields{
+    slot<&Thinking::thinking>("thinking", Absent::fails),
+    slot<&Thinking::signature>("signature", Absent::none_in_object),
+};
+
+// The key of the tag that names a block's variant.
+constexpr char tag_key[] = "type";
+
+// A variant: the tag that names it, its name in messages and its fields.
+template <const auto& Fields>
+struct Variant {
+  static constexpr const auto& fields = Fields;
+  std::string_view tag;
+  std::string_view name;
+};
+
+constexpr std::tuple variants{
+    Variant<text_fields>{"text", msg::expect_text},
+    Variant<tool_use_fields>{"tool_use", msg::expect_tool_use},
+    Variant<tool_result_fields>{"tool_result", msg::expect_tool_result},
+    Variant<thinking_fields>{"thinking", msg::expect_thinking},
+};
+constexpr std::size_t variant_count = std::tuple_size_v<decltype(variants)>;
+// The tag of every block that names none of the variants.
+constexpr std::size_t other_tag = variant_count;
+
+// Calls `f` with the variant numbered `tag`; false for other_tag.
+template <class F>
+bool with_variant(std::size_t tag, F&& f) {
+  return [&]<std::size_t... V>(std::index_sequence<V...>) {
+    bool ok = false;
+    (void)((tag == V && (ok = f(std::get<V>(variants)), true)) || ...);
+    return ok;
+  }(std::make_index_sequence<variant_count>{});
+}
+
+// Every key that some variant takes, with the variant and its field; the other keys are dropped by
+// every variant.
+struct HeldKey {
+  std::string_view key;
+  bool text;
+  std::uint8_t variant;
+  std::uint8_t slot;
+};
+
+constexpr auto held_keys = [] {
+  constexpr std::size_t total = std::apply([](const auto&... v) { return (v.fields.size() + ...); }, variants);
+  std::array<HeldKey, total> keys{};
+  std::size_t n = 0;
+  std::uint8_t variant = 0;
+  std::apply(
+      [&](const auto&... v) {
+        const auto add = [&](const auto& fields) {
+          for (std::size_t i = 0; i < fields.size(); ++i)
+            keys[n++] = {fields[i].key, fields[i].text, variant, static_cast<std::uint8_t>(i)};
+          ++variant;
+        };
+        (add(v.fields), ...);
+      },
+      variants);
+  return keys;
+}();
+
+// A held entry keeps its key's number, so each key may name one field only.
+constexpr bool keys_are_distinct() {
+  for (std::size_t i = 0; i < held_keys.size(); ++i)
+    for (std::size_t j = i + 1; j < held_keys.size(); ++j)
+      if (held_keys[i].key == held_keys[j].key) return false;
+  return true;
+}
+static_assert(keys_are_distinct());
+static_assert(held_keys.size() < 256);
+
+constexpr std::size_t no_key = held_keys.size();
+
 // Held entries of the object form, in the order written: the first fault in that order wins.
-template <class Block, std::size_t N>
-bool object_stage(Reader& r, const std::array<Slot, N>& slots, RawContent& out) {
-  Block block;
-  std::array<bool, N> seen{};
+template <const auto& Fields>
+bool object_stage(Reader& r, std::size_t tag, RawContent& out) {
+  constexpr std::size_t n = Fields.size();
+  typename std::remove_cvref_t<decltype(Fields[0])>::block block;
+  std::array<bool, n> seen{};
   for (HeldEntry& e : r.held) {
-    for (std::size_t i = 0; i < N; ++i) {
-      if (slots[i].field != static_cast<Field>(e.field)) continue;
-      if (seen[i]) return fail_unplaced(r, fmt::format(fmt::runtime(msg::duplicate_field), slots[i].name));
-      seen[i] = true;
-      if (!set_field(r, block, i, e)) return false;
-    }
+    const HeldKey& held = held_keys[e.field];
+    if (held.variant != tag) continue;
+    const std::size_t i = held.slot;
+    if (seen[i]) return fail_unplaced(r, fmt::format(msg::duplicate_field, Fields[i].key));
+    seen[i] = true;
+    if (!Fields[i].from_entry(r, block, e)) return false;
   }
-  for (std::size_t i = 0; i < N; ++i)
-    if (!seen[i] && slots[i].required)
-      return fail_unplaced(r, fmt::format(fmt::runtime(msg::missing_field), slots[i].name));
+  for (std::size_t i = 0; i < n; ++i)
+    if (!seen[i] && Fields[i].absent == Absent::fails)
+      return fail_unplaced(r, fmt::format(msg::missing_field, Fields[i].key));
   out.value = std::move(block);
   return true;
 }
 
 bool fail_length(Reader& r, std::size_t count, std::string_view expected) {
-  return fail_unplaced(r, fmt::format(fmt::runtime(msg::invalid_length), count, expected));
+  return fail_unplaced(r, fmt::format(msg::invalid_length, count, expected));
 }
 
 bool fail_too_many(Reader& r, std::size_t count, std::size_t fields) {
-  return fail_length(r, count,
-                     fields == 1 ? std::string(msg::expect_one_in_sequence)
-                                 : fmt::format(fmt::runtime(msg::expect_n_in_sequence), fields));
+  return fail_length(r, count, msg::expect_in_sequence(fields));
 }
 
 // The array form: the elements after the tag are the fields in order. Every element present is
 // converted before a shortfall or a surplus is reported.
-template <class Block, std::size_t N>
-bool array_stage(Reader& r, std::vector<json>& elements, std::size_t count, const std::array<Slot, N>& slots,
-                 std::string_view expected, RawContent& out) {
-  Block block;
-  for (std::size_t i = 0; i < N; ++i) {
+template <const auto& Fields>
+bool array_stage(Reader& r, std::vector<json>& elements, std::size_t count, std::string_view name,
+                 RawContent& out) {
+  constexpr std::size_t n = Fields.size();
+  typename std::remove_cvref_t<decltype(Fields[0])>::block block;
+  for (std::size_t i = 0; i < n; ++i) {
     if (i < count) {
-      if (!set_field(r, block, i, elements[i])) return false;
-    } else if (!slots[i].array_default) {
-      return fail_length(r, i, expected);
+      if (!Fields[i].from_element(r, block, elements[i])) return false;
+    } else if (Fields[i].absent != Absent::defaults) {
+      return fail_length(r, i, msg::expect_length(name, n));
     }
   }
-  if (count > N) return fail_too_many(r, count, N);
+  if (count > n) return fail_too_many(r, count, n);
   out.value = std::move(block);
   return true;
 }
 
-// The tag: a JSON string. Every text but the four names gives Other.
-bool read_content_tag(Reader& r, Tag& tag) {
+// The tag: a JSON string. Every text but the variants' tags gives other_tag.
+bool read_content_tag(Reader& r, std::size_t& tag) {
   std::string_view text;
   if (!read_string_value(r, text, msg::expect_variant)) return false;
-  tag = is_key(text, "text")          ? Tag::text
-        : is_key(text, "tool_use")    ? Tag::tool_use
-        : is_key(text, "tool_result") ? Tag::tool_result
-        : is_key(text, "thinking")    ? Tag::thinking
-                                      : Tag::other;
+  tag = other_tag;
+  [&]<std::size_t... V>(std::index_sequence<V...>) {
+    (void)((text == std::get<V>(variants).tag && (tag = V, true)) || ...);
+  }(std::make_index_sequence<variant_count>{});
   return true;
 }
 
 bool read_object_block(Reader& r, RawContent& out) {
   r.held.clear();
-  Tag tag = Tag::other;
+  std::size_t tag = other_tag;
   bool tagged = false;
   bool first = true;
   bool more = false;
@@ -215,10 +252,10 @@ bool read_object_block(Reader& r, RawContent& out) {
       break;
     }
     if (!more) break;
-    if (is_key(key, "type")) {
+    if (is_key(key, tag_key)) {
       // A second tag fails before its value is looked at.
       if (tagged) {
-        ok = fail_unplaced(r, fmt::format(fmt::runtime(msg::duplicate_field), "type"));
+        ok = fail_unplaced(r, fmt::format(msg::duplicate_field, tag_key));
         break;
       }
       if (!take_colon(r) || !read_content_tag(r, tag)) {
@@ -228,15 +265,15 @@ bool read_object_block(Reader& r, RawContent& out) {
       tagged = true;
       continue;
     }
-    const Field field = field_of(key);
+    const std::size_t field = field_index<held_keys>(key);
     if (!take_colon(r)) {
       ok = false;
       break;
     }
     // Before the tag every field name may matter; after it only the variant's own.
-    if (field != Field::none && (!tagged || takes(tag, field))) {
+    if (field != no_key && (!tagged || held_keys[field].variant == tag)) {
       HeldEntry& entry = r.held.emplace_back(HeldEntry{static_cast<std::uint8_t>(field), json(), {}, false});
-      if (is_text_field(field) && peek_ws(r) == '"') {
+      if (held_keys[field].text && peek_ws(r) == '"') {
         ++r.pos;
         std::string_view text;
         ok = read_string_body(r, text);
@@ -250,20 +287,15 @@ bool read_object_block(Reader& r, RawContent& out) {
     }
     if (!ok) break;
   }
-  if (ok && !tagged) ok = fail_unplaced(r, fmt::format(fmt::runtime(msg::missing_field), "type"));
+  if (ok && !tagged) ok = fail_unplaced(r, fmt::format(msg::missing_field, tag_key));
   const bool closed = end_object(r, ok);
   leave(r);
   if (!ok || !closed) {
     place(r);
     return false;
   }
-  switch (tag) {
-    case Tag::text: return object_stage<RawContent::Text>(r, text_slots, out);
-    case Tag::tool_use: return object_stage<RawContent::ToolUse>(r, tool_use_slots, out);
-    case Tag::tool_result: return object_stage<RawContent::ToolResult>(r, tool_result_slots, out);
-    case Tag::thinking: return object_stage<RawContent::Thinking>(r, thinking_slots, out);
-    case Tag::other: break;
-  }
+  if (tag != other_tag)
+    return with_variant(tag, [&]<class V>(const V&) { return object_stage<V::fields>(r, tag, out); });
   out.value = RawContent::Other{};
   return true;
 }
@@ -271,13 +303,17 @@ bool read_object_block(Reader& r, RawContent& out) {
 bool read_array_block(Reader& r, RawContent& out) {
   std::vector<json> elements;
   std::size_t count = 0;
-  Tag tag = Tag::other;
+  std::size_t tag = other_tag;
   bool first = true;
   bool more = false;
   bool ok = next_element(r, first, more);
-  if (ok && !more) ok = fail_unplaced(r, fmt::format(fmt::runtime(msg::missing_field), "type"));
+  if (ok && !more) ok = fail_unplaced(r, fmt::format(msg::missing_field, tag_key));
   if (ok) ok = read_content_tag(r, tag);
-  const std::size_t fields = field_count(tag);
+  std::size_t fields = 0;
+  with_variant(tag, [&](const auto& variant) {
+    fields = variant.fields.size();
+    return true;
+  });
   while (ok) {
     ok = next_element(r, first, more);
     if (!ok || !more) break;
@@ -291,18 +327,10 @@ bool read_array_block(Reader& r, RawContent& out) {
     place(r);
     return false;
   }
-  switch (tag) {
-    case Tag::text:
-      return array_stage<RawContent::Text>(r, elements, count, text_slots, msg::expect_text_len, out);
-    case Tag::tool_use:
-      return array_stage<RawContent::ToolUse>(r, elements, count, tool_use_slots, msg::expect_tool_use_len, out);
-    case Tag::tool_result:
-      return array_stage<RawContent::ToolResult>(r, elements, count, tool_result_slots,
-                                                 msg::expect_tool_result_len, out);
-    case Tag::thinking:
-      return array_stage<RawContent::Thinking>(r, elements, count, thinking_slots, msg::expect_thinking_len, out);
-    case Tag::other: break;
-  }
+  if (tag != other_tag)
+    return with_variant(tag, [&]<class V>(const V& variant) {
+      return array_stage<V::fields>(r, elements, count, variant.name, out);
+    });
   if (count > 0) return fail_too_many(r, count, 0);
   out.value = RawContent::Other{};
   return true;

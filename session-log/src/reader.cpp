@@ -5,6 +5,7 @@
 
 #include <fmt/format.h>
 
+#include "field_table.hpp"
 #include "messages.hpp"
 #include "reader.hpp"
 
@@ -13,7 +14,7 @@ namespace orvik::session_log {
 namespace {
 
 bool fail_length(Reader& r, std::size_t index, std::string_view expected) {
-  return fail_unplaced(r, fmt::format(fmt::runtime(msg::invalid_length), index, expected));
+  return fail_unplaced(r, fmt::format(msg::invalid_length, index, expected));
 }
 
 // An optional value: JSON null gives none, spelt out in full.
@@ -73,55 +74,73 @@ bool read_count(Reader& r, std::uint64_t& out) {
   return fail_found(r, msg::invalid_type, found_number(n), msg::expect_u64);
 }
 
-// The object form: each known key at most once, unlisted keys skipped. `index` maps a key to its
-// field's number, or to `names.size()` for an unlisted key; `unlisted` sees those keys before the
-// colon and says whether it took them.
-template <std::size_t N, class Index, class Field, class Unlisted>
-bool read_members(Reader& r, const std::array<std::string_view, N>& names, Index&& index, Field&& read_field,
-                  Unlisted&& unlisted) {
-  std::array<bool, N> seen{};
+// A field of a record: its key, what it takes when left out, and its reader.
+template <class Record>
+struct Field {
+  std::string_view key;
+  Absent absent;
+  bool (*read)(Reader&, Record&);
+};
+
+template <auto Member, auto Read>
+bool read_member(Reader& r, record_of<Member>& out) {
+  return Read(r, out.*Member);
+}
+
+template <auto Member, auto Read>
+constexpr Field<record_of<Member>> field(std::string_view key, Absent absent) {
+  return {key, absent, read_member<Member, Read>};
+}
+
+// The object form: each known key at most once, unlisted keys skipped. `unlisted` sees those keys
+// before the colon and says whether it took them.
+template <const auto& Fields, class Record, class Unlisted>
+bool read_members(Reader& r, Record& out, Unlisted&& unlisted) {
+  constexpr std::size_t n = field_count<Fields>;
+  std::array<bool, n> seen{};
   bool first = true;
   bool more = false;
   for (;;) {
     std::string_view key;
     if (!next_key(r, first, more, key)) return false;
-    if (!more) return true;
-    const std::size_t i = index(key);
-    if (i < N) {
-      if (seen[i]) return fail_unplaced(r, fmt::format(fmt::runtime(msg::duplicate_field), names[i]));
+    if (!more) break;
+    const std::size_t i = field_index<Fields>(key);
+    if (i < n) {
+      if (seen[i]) return fail_unplaced(r, fmt::format(msg::duplicate_field, Fields[i].key));
       seen[i] = true;
-      if (!take_colon(r) || !read_field(i)) return false;
+      if (!take_colon(r) || !read_field<Fields>(i, r, out)) return false;
       continue;
     }
     bool took = false;
     if (!unlisted(key, took)) return false;
     if (!took && (!take_colon(r) || !skip_value(r))) return false;
   }
+  for (std::size_t i = 0; i < n; ++i)
+    if (Fields[i].absent == Absent::fails && !seen[i])
+      return fail_unplaced(r, fmt::format(msg::missing_field, Fields[i].key));
+  return true;
 }
 
-template <std::size_t N, class Index, class Field>
-bool read_members(Reader& r, const std::array<std::string_view, N>& names, Index&& index, Field&& read_field) {
-  return read_members(r, names, index, read_field, [](std::string_view, bool&) { return true; });
+template <const auto& Fields, class Record>
+bool read_members(Reader& r, Record& out) {
+  return read_members<Fields>(r, out, [](std::string_view, bool&) { return true; });
 }
 
-// For the records read less often: the first key of `names` that matches, or N.
-template <std::size_t N>
-auto index_in(const std::array<std::string_view, N>& names) {
-  return [&names](std::string_view key) {
-    std::size_t i = 0;
-    while (i < N && names[i] != key) ++i;
-    return i;
+// The array form: the fields in order; a field that defaults takes it when the array has ended.
+template <const auto& Fields, class Record>
+bool read_elements(Reader& r, Record& out, std::string_view expected) {
+  bool first = true;
+  const auto element = [&](std::size_t index, auto read) {
+    bool more = false;
+    if (!next_element(r, first, more)) return false;
+    if (!more)
+      return Fields[index].absent == Absent::defaults ||
+             fail_length(r, index, msg::expect_length(expected, field_count<Fields>));
+    return read(r, out);
   };
-}
-
-// One element of an array form: a field with a default takes it when the array has ended.
-template <class Field>
-bool read_element(Reader& r, bool& first, std::size_t index, std::string_view expected, bool has_default,
-                  Field&& read_field) {
-  bool more = false;
-  if (!next_element(r, first, more)) return false;
-  if (!more) return has_default || fail_length(r, index, expected);
-  return read_field();
+  return [&]<std::size_t... I>(std::index_sequence<I...>) {
+    return (element(I, Fields[I].read) && ...);
+  }(std::make_index_sequence<field_count<Fields>>{});
 }
 
 // A record in either form. A failure without a position takes the one after the close.
@@ -159,30 +178,18 @@ bool read_object(Reader& r, Members&& members) {
   return false;
 }
 
+// A short array never fails: every count defaults to 0.
+constexpr std::array usage_fields{
+    field<&RawUsage::input_tokens, read_count>("input_tokens", Absent::defaults),
+    field<&RawUsage::output_tokens, read_count>("output_tokens", Absent::defaults),
+    field<&RawUsage::cache_read_input_tokens, read_count>("cache_read_input_tokens", Absent::defaults),
+    field<&RawUsage::cache_creation_input_tokens, read_count>("cache_creation_input_tokens", Absent::defaults),
+};
+
 bool read_raw_usage(Reader& r, RawUsage& out) {
-  static constexpr std::array<std::string_view, 4> keys{"input_tokens", "output_tokens", "cache_read_input_tokens",
-                                                        "cache_creation_input_tokens"};
-  const std::array<std::uint64_t*, 4> fields{&out.input_tokens, &out.output_tokens, &out.cache_read_input_tokens,
-                                             &out.cache_creation_input_tokens};
   return read_struct(
-      r, msg::expect_usage,
-      [&] {
-        const auto index = [](std::string_view key) -> std::size_t {
-          return is_key(key, "input_tokens")                  ? 0
-                 : is_key(key, "output_tokens")               ? 1
-                 : is_key(key, "cache_read_input_tokens")     ? 2
-                 : is_key(key, "cache_creation_input_tokens") ? 3
-                                                              : 4;
-        };
-        return read_members(r, keys, index, [&](std::size_t i) { return read_count(r, *fields[i]); });
-      },
-      [&] {
-        // A short array never fails: every count defaults to 0.
-        bool first = true;
-        for (std::size_t i = 0; i < fields.size(); ++i)
-          if (!read_element(r, first, i, {}, true, [&] { return read_count(r, *fields[i]); })) return false;
-        return true;
-      });
+      r, msg::expect_usage, [&] { return read_members<usage_fields>(r, out); },
+      [&] { return read_elements<usage_fields>(r, out, msg::expect_usage); });
 }
 
 bool read_optional_usage(Reader& r, std::optional<RawUsage>& out) { return read_optional(r, out, read_raw_usage); }
@@ -219,11 +226,12 @@ bool read_optional_content_list(Reader& r, std::optional<std::vector<RawContent>
   return read_optional(r, out, read_content_list);
 }
 
+constexpr std::array message_fields{
+    field<&RawMessage::content, read_optional_content_list>("content", Absent::none_in_object),
+    field<&RawMessage::usage, read_optional_usage>("usage", Absent::none_in_object),
+};
+
 bool read_raw_message(Reader& r, RawMessage& out) {
-  static constexpr std::array<std::string_view, 2> keys{"content", "usage"};
-  const auto field = [&](std::size_t i) {
-    return i == 0 ? read_optional_content_list(r, out.content) : read_optional_usage(r, out.usage);
-  };
   // "id" is kept when it is a string that decodes and otherwise passed over like any unlisted key:
   // a lone surrogate in it must not fail a line that would read without it.
   const auto id = [&](std::string_view key, bool& took) {
@@ -241,54 +249,39 @@ bool read_raw_message(Reader& r, RawMessage& out) {
     return skip_value(r);
   };
   return read_struct(
-      r, msg::expect_message,
-      [&] {
-        const auto index = [](std::string_view key) -> std::size_t {
-          return is_key(key, "content") ? 0 : is_key(key, "usage") ? 1 : 2;
-        };
-        return read_members(r, keys, index, field, id);
-      },
-      [&] {
-        bool first = true;
-        return read_element(r, first, 0, msg::expect_message_len, false, [&] { return field(0); }) &&
-               read_element(r, first, 1, msg::expect_message_len, false, [&] { return field(1); });
-      });
+      r, msg::expect_message, [&] { return read_members<message_fields>(r, out, id); },
+      [&] { return read_elements<message_fields>(r, out, msg::expect_message); });
 }
 
 bool read_optional_message(Reader& r, std::optional<RawMessage>& out) {
   return read_optional(r, out, read_raw_message);
 }
 
+constexpr std::array tool_file_fields{
+    field<&RawToolFile::filePath, read_optional_string>("filePath", Absent::none_in_object),
+};
+
 bool read_raw_tool_file(Reader& r, RawToolFile& out) {
-  static constexpr std::array<std::string_view, 1> keys{"filePath"};
-  const auto field = [&] { return read_optional_string(r, out.filePath); };
   return read_struct(
-      r, msg::expect_tool_file,
-      [&] { return read_members(r, keys, index_in(keys), [&](std::size_t) { return field(); }); },
-      [&] {
-        bool first = true;
-        return read_element(r, first, 0, msg::expect_tool_file_len, false, field);
-      });
+      r, msg::expect_tool_file, [&] { return read_members<tool_file_fields>(r, out); },
+      [&] { return read_elements<tool_file_fields>(r, out, msg::expect_tool_file); });
 }
 
 bool read_optional_tool_file(Reader& r, std::optional<RawToolFile>& out) {
   return read_optional(r, out, read_raw_tool_file);
 }
 
+constexpr std::array tool_use_result_fields{
+    field<&RawToolUseResult::stdout_text, read_optional_string>("stdout", Absent::none_in_object),
+    field<&RawToolUseResult::stderr_text, read_optional_string>("stderr", Absent::none_in_object),
+    field<&RawToolUseResult::interrupted, read_flag>("interrupted", Absent::defaults),
+    field<&RawToolUseResult::isImage, read_flag>("isImage", Absent::defaults),
+    field<&RawToolUseResult::file, read_optional_tool_file>("file", Absent::none_in_object),
+};
+
 // Only the object form is read: any other value is passed over (see read_optional_tool_use_result).
 bool read_raw_tool_use_result(Reader& r, RawToolUseResult& out) {
-  static constexpr std::array<std::string_view, 5> keys{"stdout", "stderr", "interrupted", "isImage", "file"};
-  return read_object(r, [&] {
-    return read_members(r, keys, index_in(keys), [&](std::size_t i) {
-      switch (i) {
-        case 0: return read_optional_string(r, out.stdout_text);
-        case 1: return read_optional_string(r, out.stderr_text);
-        case 2: return read_flag(r, out.interrupted);
-        case 3: return read_flag(r, out.isImage);
-        default: return read_optional_tool_file(r, out.file);
-      }
-    });
-  });
+  return read_object(r, [&] { return read_members<tool_use_result_fields>(r, out); });
 }
 
 // Failed tool calls carry a string here and some tools an array: those read as none, so that the
@@ -299,23 +292,18 @@ bool read_optional_tool_use_result(Reader& r, std::optional<RawToolUseResult>& o
   return skip_value(r);
 }
 
-constexpr std::array<std::string_view, 8> record_keys{"type",      "uuid",        "parentUuid", "timestamp",
-                                                      "sessionId", "isSidechain", "message",    "toolUseResult"};
+// The record's own texts, each read into the buffer that an earlier line's left.
+constexpr std::array record_texts{&RawRecord::type, &RawRecord::uuid, &RawRecord::parentUuid, &RawRecord::timestamp,
+                                  &RawRecord::sessionId};
+static_assert(record_texts.size() == std::tuple_size_v<decltype(Reader::spare_texts)>);
 
-// The number of the RawRecord field that a key names, or 8 for an unlisted key.
-std::size_t record_field_index(std::string_view key) {
-  switch (key.size()) {
-    case 4: return is_key(key, "type") ? 0 : is_key(key, "uuid") ? 1 : 8;
-    case 7: return is_key(key, "message") ? 6 : 8;
-    case 9: return is_key(key, "timestamp") ? 3 : is_key(key, "sessionId") ? 4 : 8;
-    case 10: return is_key(key, "parentUuid") ? 2 : 8;
-    case 11: return is_key(key, "isSidechain") ? 5 : 8;
-    case 13: return is_key(key, "toolUseResult") ? 7 : 8;
-    default: return 8;
-  }
+template <auto Text>
+constexpr std::size_t spare_of() {
+  std::size_t i = 0;
+  while (record_texts[i] != Text) ++i;
+  return i;
 }
 
-// The record's own texts (ids, time) are read into the buffers of an earlier line's, when there are any.
 bool read_record_text(Reader& r, std::optional<std::string>& out, std::string& spare) {
   bool is_null = false;
   if (!read_null(r, is_null)) return false;
@@ -329,36 +317,26 @@ bool read_record_text(Reader& r, std::optional<std::string>& out, std::string& s
   return true;
 }
 
-bool read_record_field(Reader& r, RawRecord& out, std::size_t i) {
-  switch (i) {
-    case 0: return read_record_text(r, out.type, r.spare_texts[0]);
-    case 1: return read_record_text(r, out.uuid, r.spare_texts[1]);
-    case 2: return read_record_text(r, out.parentUuid, r.spare_texts[2]);
-    case 3: return read_record_text(r, out.timestamp, r.spare_texts[3]);
-    case 4: return read_record_text(r, out.sessionId, r.spare_texts[4]);
-    case 5: return read_flag(r, out.isSidechain);
-    case 6: return read_optional_message(r, out.message);
-    default: return read_optional_tool_use_result(r, out.toolUseResult);
-  }
+template <auto Text>
+bool read_record_text(Reader& r, RawRecord& record) {
+  return read_record_text(r, record.*Text, r.spare_texts[spare_of<Text>()]);
 }
+
+constexpr std::array record_fields{
+    Field<RawRecord>{"type", Absent::none_in_object, read_record_text<&RawRecord::type>},
+    Field<RawRecord>{"uuid", Absent::none_in_object, read_record_text<&RawRecord::uuid>},
+    Field<RawRecord>{"parentUuid", Absent::none_in_object, read_record_text<&RawRecord::parentUuid>},
+    Field<RawRecord>{"timestamp", Absent::none_in_object, read_record_text<&RawRecord::timestamp>},
+    Field<RawRecord>{"sessionId", Absent::none_in_object, read_record_text<&RawRecord::sessionId>},
+    field<&RawRecord::isSidechain, read_flag>("isSidechain", Absent::defaults),
+    field<&RawRecord::message, read_optional_message>("message", Absent::none_in_object),
+    field<&RawRecord::toolUseResult, read_optional_tool_use_result>("toolUseResult", Absent::none_in_object),
+};
 
 bool read_record(Reader& r, RawRecord& out) {
   return read_struct(
-      r, msg::expect_record,
-      [&] {
-        return read_members(r, record_keys, record_field_index,
-                            [&](std::size_t i) { return read_record_field(r, out, i); });
-      },
-      [&] {
-        bool first = true;
-        for (std::size_t i = 0; i < record_keys.size(); ++i) {
-          const bool has_default = i == 5;  // isSidechain
-          if (!read_element(r, first, i, msg::expect_record_len, has_default,
-                            [&] { return read_record_field(r, out, i); }))
-            return false;
-        }
-        return true;
-      });
+      r, msg::expect_record, [&] { return read_members<record_fields>(r, out); },
+      [&] { return read_elements<record_fields>(r, out, msg::expect_record); });
 }
 
 // One reader per thread, its buffers kept from line to line: the scratch buffer is as long as the rest
@@ -396,11 +374,9 @@ struct LineReader {
 
 void keep_record_texts(RawRecord& record) {
   constexpr std::size_t most = 256;  // ids and times are short; anything longer is not worth keeping
-  std::optional<std::string>* const texts[] = {&record.type, &record.uuid, &record.parentUuid, &record.timestamp,
-                                               &record.sessionId};
   auto& spare = thread_reader().spare_texts;
   for (std::size_t i = 0; i < spare.size(); ++i) {
-    auto& text = *texts[i];
+    auto& text = record.*record_texts[i];
     if (text && text->capacity() > spare[i].capacity() && text->capacity() <= most) spare[i] = std::move(*text);
   }
 }

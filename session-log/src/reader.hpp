@@ -16,6 +16,7 @@
 #include <emmintrin.h>
 #endif
 
+#include <fmt/core.h>
 #include <nlohmann/json.hpp>
 
 #include "messages.hpp"
@@ -77,7 +78,8 @@ inline void place(Reader& r) {
 // it, leaves arrays and objects unentered. Syntax errors in the scalar win.
 bool fail_invalid_type_here(Reader& r, std::string_view expected);
 // "invalid type: {}, expected {}" or "invalid value: {}, expected {}" for the value just read.
-bool fail_found(Reader& r, std::string_view message, std::string_view found, std::string_view expected);
+using FoundMessage = fmt::format_string<std::string_view, std::string_view>;
+bool fail_found(Reader& r, FoundMessage message, std::string_view found, std::string_view expected);
 // The whole message: the failure's text and " at line {} column {}".
 std::string failure_message(const Reader& r);
 

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "base/hex.hpp"
+#include "messages.hpp"
 
 namespace orvik::session_log {
 namespace {
@@ -28,7 +29,7 @@ void random_bytes(std::uint8_t* out, std::size_t count) {
         const ssize_t n = getrandom(pool.data() + filled, pool.size() - filled, 0);
         if (n < 0) {
           if (errno == EINTR) continue;
-          std::fputs("could not read the system's random source\n", stderr);
+          std::fwrite(msg::random_source_unreadable.data(), 1, msg::random_source_unreadable.size(), stderr);
           std::abort();
         }
         filled += static_cast<std::size_t>(n);
@@ -49,7 +50,7 @@ void random_bytes(std::uint8_t* out, std::size_t count) {
 std::optional<Uuid> parse_digits(std::string_view text, bool hyphenated) {
   Uuid id;
   std::size_t pos = 0;
-  for (int i = 0; i < 16; ++i) {
+  for (std::size_t i = 0; i < 16; ++i) {
     if (hyphenated && (i == 4 || i == 6 || i == 8 || i == 10)) {
       if (text[pos] != '-') return std::nullopt;
       ++pos;
@@ -96,10 +97,11 @@ std::string Uuid::to_string() const {
   static constexpr char digits[] = "0123456789abcdef";
   std::string out;
   out.reserve(36);
-  for (int i = 0; i < 16; ++i) {
+  for (std::size_t i = 0; i < 16; ++i) {
     if (i == 4 || i == 6 || i == 8 || i == 10) out.push_back('-');
-    out.push_back(digits[bytes[i] >> 4]);
-    out.push_back(digits[bytes[i] & 0x0f]);
+    const unsigned byte = bytes[i];
+    out.push_back(digits[byte >> 4]);
+    out.push_back(digits[byte & 0x0f]);
   }
   return out;
 }

@@ -261,7 +261,7 @@ TEST(Reader, ContentStringIsOneTextBlockInBothForms) {
 }
 
 TEST(Reader, NestingDepth) {
-  const auto nested = [](int depth) { return std::string(depth, '[') + std::string(depth, ']'); };
+  const auto nested = [](std::size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); };
   // Skipped values take no budget and no stack, however deep.
   EXPECT_TRUE(read_raw_record(R"({"x":)" + nested(1000000) + "}"));
   EXPECT_EQ(read_raw_record(R"({"x":)" + std::string(1000000, '[')).error(),

@@ -220,8 +220,8 @@ void limit_address_space_growth(std::size_t more) {
 // Running out of memory in the loop throws out of run_tui; the terminal is handed back on the way.
 TEST(RunTui, AnExceptionOutOfTheLoopHandsTheTerminalBack) {
   // Room for a small screen, not for one at the limit.
-  const std::size_t room = std::size_t{term::MAX_SCREEN_SIDE} * term::MAX_SCREEN_SIDE * sizeof(term::Cell) / 2;
-  Dashboard d([room](base::Sender<SessionEvent>&) { limit_address_space_growth(room); });
+  constexpr std::size_t room = std::size_t{term::MAX_SCREEN_SIDE} * term::MAX_SCREEN_SIDE * sizeof(term::Cell) / 2;
+  Dashboard d([](base::Sender<SessionEvent>&) { limit_address_space_growth(room); });
   ASSERT_TRUE(d.shows(FIRST_FRAME_MARK));
   winsize huge{term::MAX_SCREEN_SIDE, term::MAX_SCREEN_SIDE, 0, 0};
   ASSERT_EQ(::ioctl(d.master, TIOCSWINSZ, &huge), 0);

@@ -36,7 +36,7 @@ template <>
 struct std::hash<orvik::session_log::Uuid> {
   std::size_t operator()(const orvik::session_log::Uuid& id) const noexcept {
     std::uint64_t a = 0, b = 0;
-    for (int i = 0; i < 8; ++i) {
+    for (std::size_t i = 0; i < 8; ++i) {
       a = (a << 8) | id.bytes[i];
       b = (b << 8) | id.bytes[i + 8];
     }
