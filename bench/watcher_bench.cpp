@@ -59,11 +59,16 @@ std::vector<std::string_view> lines_of(const std::string& text) {
   return lines;
 }
 
+// Each iteration reads `per_iteration` bytes.
+void set_bytes_processed(benchmark::State& state, std::size_t per_iteration) {
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(per_iteration));
+}
+
 double cpu_seconds() {
   rusage usage{};
   ::getrusage(RUSAGE_SELF, &usage);
-  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
-  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+  auto spent = [](const timeval& t) { return std::chrono::seconds(t.tv_sec) + std::chrono::microseconds(t.tv_usec); };
+  return std::chrono::duration<double>(spent(usage.ru_utime) + spent(usage.ru_stime)).count();
 }
 
 double thread_cpu_seconds(std::thread& thread) {
@@ -71,7 +76,7 @@ double thread_cpu_seconds(std::thread& thread) {
   timespec t{};
   if (::pthread_getcpuclockid(thread.native_handle(), &clock) != 0) return 0;
   if (::clock_gettime(clock, &t) != 0) return 0;
-  return static_cast<double>(t.tv_sec) + t.tv_nsec / 1e9;
+  return std::chrono::duration<double>(std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec)).count();
 }
 
 // HOME at a fresh ~/.claude/{projects,sessions} with watch_sessions running on it.
@@ -111,7 +116,7 @@ void BM_ParseLineAlone(benchmark::State& state) {
     }
     benchmark::DoNotOptimize(events);
   }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text->size()));
+  set_bytes_processed(state, text->size());
 }
 BENCHMARK(BM_ParseLineAlone)->Unit(benchmark::kMillisecond)->Iterations(3);
 
@@ -149,7 +154,7 @@ void BM_ParseLineIntoChannel(benchmark::State& state) {
       }
     }
   }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text->size()));
+  set_bytes_processed(state, text->size());
 }
 BENCHMARK(BM_ParseLineIntoChannel)->Unit(benchmark::kMillisecond)->Iterations(3);
 
@@ -164,7 +169,7 @@ void BM_TailFile(benchmark::State& state) {
     orvik::cli::Offsets offsets;
     if (!orvik::cli::tail_file(CORPUS, offsets, tx)) return state.SkipWithError("could not read the corpus");
   }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text->size()));
+  set_bytes_processed(state, text->size());
 }
 BENCHMARK(BM_TailFile)->Unit(benchmark::kMillisecond)->Iterations(3);
 
@@ -200,7 +205,7 @@ void BM_LineInPieces(benchmark::State& state) {
     if (!rx.try_recv()) return state.SkipWithError("the line was not read");
   }
   fs::remove(log);
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * line.size()));
+  set_bytes_processed(state, line.size());
 }
 BENCHMARK(BM_LineInPieces)->Arg(16 << 20)->Arg(16 << 10)->Unit(benchmark::kMillisecond)->Iterations(1);
 
@@ -255,7 +260,7 @@ void BM_CatchUp(benchmark::State& state) {
   // The writer sets the pace; the watcher thread's own CPU time is what following costs.
   state.counters["write_ms"] = benchmark::Counter(write_ms, benchmark::Counter::kAvgIterations);
   state.counters["watcher_cpu_ms"] = benchmark::Counter(watcher_cpu_ms, benchmark::Counter::kAvgIterations);
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text->size()));
+  set_bytes_processed(state, text->size());
   state.counters["events"] = static_cast<double>(expected);
 }
 BENCHMARK(BM_CatchUp)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);

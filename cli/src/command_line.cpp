@@ -73,8 +73,8 @@ struct CommandParser {
   bool given(const std::string& id) const { return std::ranges::find(m.present, id) != m.present.end(); }
 
   // An error whose message names one offending word, under this command's usual usage line.
-  CliExit refuse(std::string_view message, std::string word) const {
-    return report({.message = fill(message, {invalid(std::move(word))}), .usage = usage(cmd, name, {})});
+  CliExit refuse(Pattern<1> message, std::string word) const {
+    return report({.message = fill(message, invalid(std::move(word))), .usage = usage(cmd, name, {})});
   }
 
   std::optional<CliExit> react(const Flag& flag) {
@@ -100,8 +100,8 @@ struct CommandParser {
       if (eq == std::string_view::npos) return react(*flag);
       auto used = m.present;
       used.push_back(flag->id);
-      return report({.message = fill(msg::unexpected_value,
-                                     {invalid(base::utf8_lossy(body.substr(eq + 1))), literal(flag_name(*flag))}),
+      return report({.message = fill(msg::unexpected_value, invalid(base::utf8_lossy(body.substr(eq + 1))),
+                                     literal(flag_name(*flag))),
                      .usage = usage(cmd, name, used)});
     }
     return unknown_long(base::utf8_lossy(key), rest);
@@ -109,7 +109,7 @@ struct CommandParser {
 
   // A long flag this command lacks: suggest a close one of its own, else one of a subcommand named later on.
   CliExit unknown_long(const std::string& key, std::span<const std::string> rest) {
-    UsageError e{.message = fill(msg::unexpected_argument, {invalid("--" + key)})};
+    UsageError e{.message = fill(msg::unexpected_argument, invalid("--" + key))};
     auto used = m.present;
     if (auto close = most_similar(key, long_names(cmd))) {
       e.similar_argument = "--" + *close;
@@ -123,7 +123,7 @@ struct CommandParser {
         const auto pos = static_cast<std::size_t>(at - rest.begin());
         if (!best || pos < best->first) best = {pos, sub.name + " --" + *close_of_sub};
       }
-      if (best) e.tips.push_back(fill(msg::flag_of_subcommand, {valid(best->second)}));
+      if (best) e.tips.push_back(fill(msg::flag_of_subcommand, valid(best->second)));
     }
     e.usage = usage(cmd, name, used);
     return report(e);
@@ -155,13 +155,13 @@ struct CommandParser {
   CliExit stray_word(const std::string& arg, bool after_double_dash) const {
     const auto word = base::utf8_lossy(arg);
     if (after_double_dash && find_subcommand(cmd, arg))
-      return report({.message = fill(msg::unexpected_argument, {invalid("-- " + word)}),
-                     .tips = {fill(msg::needless_double_dash, {valid(word), invalid("--")})},
+      return report({.message = fill(msg::unexpected_argument, invalid("-- " + word)),
+                     .tips = {fill(msg::needless_double_dash, valid(word), invalid("--"))},
                      .usage = usage(cmd, name, {})});
     if (!cmd.subcommands.empty()) {
       std::vector<std::string> names;
       for (const auto& sub : cmd.subcommands) names.push_back(sub.name);
-      return report({.message = fill(msg::unrecognized_subcommand, {invalid(word)}),
+      return report({.message = fill(msg::unrecognized_subcommand, invalid(word)),
                      .similar_subcommands = all_similar(word, names),
                      .usage = usage(cmd, name, {})});
     }
@@ -176,8 +176,8 @@ CliExit describe(const Command& top, const std::string& top_name, std::span<cons
   for (const auto& word : words) {
     const Command* sub = find_subcommand(*cmd, word);
     if (!sub)
-      return report(
-          {.message = fill(msg::unrecognized_subcommand, {invalid(base::utf8_lossy(word))}), .usage = usage(*cmd, name, {})});
+      return report({.message = fill(msg::unrecognized_subcommand, invalid(base::utf8_lossy(word))),
+                     .usage = usage(*cmd, name, {})});
     name += " " + sub->name;
     cmd = sub;
   }

@@ -22,7 +22,7 @@
 #include <fmt/format.h>
 
 #include "base/fd.hpp"
-
+#include "watcher_messages.hpp"
 
 namespace orvik::cli {
 
@@ -47,11 +47,8 @@ struct RawEvent {
 constexpr std::size_t UNWATCHED_NAMED = 5;
 
 Error watch_error(const fs::path& path, int errnum) {
-  // The system's text for this case, "No space left on device", points the wrong way.
-  const std::string reason = errnum == ENOSPC
-                                 ? std::string("the inotify watch limit is reached; raise fs.inotify.max_user_watches")
-                                 : os_error_text(errnum);
-  return Error{fmt::format("cannot watch {}: {}", path.native(), reason), {}};
+  const std::string reason = errnum == ENOSPC ? std::string(watcher_msg::watch_limit) : os_error_text(errnum);
+  return Error{fmt::format(watcher_msg::cannot_watch, path.native(), reason), {}};
 }
 
 bool is_under(std::string_view path, std::string_view root) {
@@ -133,7 +130,7 @@ struct FileWatcher::Impl {
     // A large tree over the watch limit must not bury the screen.
     for (std::size_t i = 0; i < failures.size() && i < UNWATCHED_NAMED; ++i) out.emplace_back(failures[i]);
     if (const auto more = failures.size() > UNWATCHED_NAMED ? failures.size() - UNWATCHED_NAMED : 0) {
-      out.emplace_back(Error{fmt::format("{} more folder{} could not be watched", more, more == 1 ? "" : "s"), {}});
+      out.emplace_back(Error{fmt::format(watcher_msg::more_unwatched, more, more == 1 ? "" : "s"), {}});
     }
     return {};
   }
@@ -259,7 +256,7 @@ struct FileWatcher::Impl {
         out.swap(pending);
       }
       if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
-        handler(Error{"inotify descriptor failed", {}});
+        handler(Error{std::string(watcher_msg::inotify_failed), {}});
         return;
       }
       if (fds[0].revents & POLLIN) {

@@ -11,20 +11,12 @@
 
 #include "base/fd.hpp"
 #include "base/utf8.hpp"
+#include "messages.hpp"
 
 extern char** environ;
 
 namespace orvik::cli {
 namespace {
-
-namespace msg {
-inline constexpr std::string_view no_executable_path = "could not determine orvik executable path";
-inline constexpr std::string_view no_proc = "no /proc/self/exe available. Is /proc mounted?";
-inline constexpr std::string_view path_not_utf8 = "executable path is not valid UTF-8";
-inline constexpr std::string_view no_terminal =
-    "no supported terminal emulator found (tried: {}). Run `orvik run` directly instead.";
-inline constexpr std::string_view launched = "Orvik launched in a new {} window.\n";
-}  // namespace msg
 
 // Starts `program` found through PATH with our environment and streams; the emulator outlives us, so the
 // child is left unwaited. It gets the default SIGPIPE disposition back, since we ignore that signal.
@@ -70,12 +62,12 @@ Result<void> launch_detached() {
   for (const auto& t : TERMINALS) {
     if (!spawn(t.program, t.argument, *exe)) continue;
     // The emulator has started: a closed stdout does not undo that.
-    (void)base::write_all(STDOUT_FILENO, fmt::format(fmt::runtime(msg::launched), t.program));
+    (void)base::write_all(STDOUT_FILENO, fmt::format(msg::launched, t.program));
     return {};
   }
   std::vector<std::string_view> names;
   for (const auto& t : TERMINALS) names.push_back(t.program);
-  return std::unexpected(Error{fmt::format(fmt::runtime(msg::no_terminal), fmt::join(names, ", ")), {}});
+  return std::unexpected(Error{fmt::format(msg::no_terminal, fmt::join(names, ", ")), {}});
 }
 
 }  // namespace orvik::cli

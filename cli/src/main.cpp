@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli/runtime.hpp"
+#include "messages.hpp"
 
 int main(int argc, char** argv) {
   // A write to a closed pipe or terminal then fails with an error instead of ending the process.
@@ -20,7 +21,7 @@ int main(int argc, char** argv) {
   } catch (const std::exception& e) {
     fatal = e.what();
   } catch (...) {
-    fatal = "unknown exception";
+    fatal = msg::unknown_exception;
   }
   if (fatal) {
     const std::string report = fatal_report(*fatal);

@@ -17,15 +17,12 @@
 #include "cli/command_line.hpp"
 #include "cli/launcher.hpp"
 #include "cli/watcher.hpp"
+#include "messages.hpp"
 #include "term/terminal.hpp"
 #include "ui/tui.hpp"
 
 namespace orvik::cli {
 namespace {
-
-constexpr std::string_view runtime_failed = "Failed building the Runtime";
-constexpr std::string_view spawn_failed = "failed to spawn thread";
-constexpr std::string_view worker_count_invalid = "TOKIO_WORKER_THREADS must be a whole number above zero, not {:?}";
 
 void write_stderr(const std::string& text) {
   std::fwrite(text.data(), 1, text.size(), stderr);
@@ -59,7 +56,7 @@ Result<std::size_t> worker_count(const char* env_value, std::size_t cpus) {
   std::size_t count = 0;
   const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), count);
   if (digits.empty() || ec != std::errc{} || end != digits.data() + digits.size() || count == 0)
-    return std::unexpected(Error{fmt::format(fmt::runtime(worker_count_invalid), text), {}});
+    return std::unexpected(Error{fmt::format(msg::worker_count_invalid, text), {}});
   return count;
 }
 
@@ -89,7 +86,7 @@ WorkerPool::WorkerPool(std::size_t count) : state_(std::make_unique<State>()) {
       });
     } catch (const std::system_error& e) {
       stop();
-      throw FatalError{fmt::format("{}: {}", runtime_failed, os_error_text(e.code().value()))};
+      throw FatalError{fmt::format(msg::runtime_failed, os_error_text(e.code().value()))};
     }
   }
 }
@@ -108,9 +105,9 @@ void WorkerPool::stop() noexcept {
 }
 
 std::string error_report(const Error& error) {
-  std::string out = fmt::format("Error: {}\n", error.message);
+  std::string out = fmt::format(msg::error_report, error.message);
   if (error.causes.empty()) return out;
-  out += "\nCaused by:\n";
+  out += msg::caused_by;
   for (std::size_t i = 0; i < error.causes.size(); ++i) {
     const std::string prefix = error.causes.size() == 1 ? std::string(4, ' ') : fmt::format("{:>5}: ", i);
     const std::string indent(prefix.size(), ' ');
@@ -127,7 +124,7 @@ std::string error_report(const Error& error) {
   return out;
 }
 
-std::string fatal_report(const std::string& message) { return fmt::format("fatal error: {}\n", message); }
+std::string fatal_report(const std::string& message) { return fmt::format(msg::fatal_report, message); }
 
 int exit_status(const Result<void>& result) {
   if (result) return 0;
@@ -149,11 +146,11 @@ std::thread spawn_thread(std::move_only_function<void()> body) {
       } catch (const FatalError& e) {
         write_stderr(fatal_report(e.message));
       } catch (...) {
-        write_stderr(fatal_report("unknown exception"));
+        write_stderr(fatal_report(std::string(msg::unknown_exception)));
       }
     });
   } catch (const std::system_error& e) {
-    throw FatalError{fmt::format("{}: {}", spawn_failed, os_error_text(e.code().value()))};
+    throw FatalError{fmt::format(msg::spawn_failed, os_error_text(e.code().value()))};
   }
 }
 

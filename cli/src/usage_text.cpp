@@ -54,7 +54,7 @@ std::string_view sgr(TextStyle style) {
 
 StyledText usage(const Command& cmd, const std::string& name, const std::vector<std::string>& used) {
   StyledText t;
-  add(t, TextStyle::heading, "Usage:");
+  add(t, TextStyle::heading, msg::usage_heading);
   add(t, TextStyle::plain, " ");
   add(t, TextStyle::literal, name);
   if (!used.empty()) {
@@ -70,7 +70,7 @@ StyledText usage(const Command& cmd, const std::string& name, const std::vector<
   }
   if (std::ranges::any_of(cmd.flags, [](const Flag& f) { return f.action == FlagAction::set_true; })) {
     add(t, TextStyle::plain, " ");
-    add(t, TextStyle::placeholder, "[OPTIONS]");
+    add(t, TextStyle::placeholder, msg::options_placeholder);
   }
   for (const auto& p : cmd.positionals) {
     add(t, TextStyle::plain, " ");
@@ -78,7 +78,7 @@ StyledText usage(const Command& cmd, const std::string& name, const std::vector<
   }
   if (!cmd.subcommands.empty()) {
     add(t, TextStyle::plain, " ");
-    add(t, TextStyle::placeholder, "[COMMAND]");
+    add(t, TextStyle::placeholder, msg::command_placeholder);
   }
   return t;
 }
@@ -104,21 +104,21 @@ StyledText help_screen(const Command& cmd, const std::string& name) {
     for (const auto& piece : e.name) e.width += piece.text.size();
     options.push_back(std::move(e));
   }
-  add_section(t, "Commands:", commands);
-  add_section(t, "Arguments:", arguments);
-  add_section(t, "Options:", options);
+  add_section(t, msg::commands_heading, commands);
+  add_section(t, msg::arguments_heading, arguments);
+  add_section(t, msg::options_heading, options);
   add(t, TextStyle::plain, "\n");
   return t;
 }
 
 CliExit report(const UsageError& e) {
   StyledText t;
-  add(t, TextStyle::error, "error:");
+  add(t, TextStyle::error, msg::error_label);
   add(t, TextStyle::plain, " ");
   add(t, e.message);
   const auto tip = [&](std::string_view lead) {
     add(t, TextStyle::plain, lead);
-    add(t, TextStyle::valid, "tip:");
+    add(t, TextStyle::valid, msg::tip_label);
     add(t, TextStyle::plain, " ");
   };
   const auto quoted = [&](std::string name) {
@@ -149,7 +149,7 @@ CliExit report(const UsageError& e) {
   add(t, TextStyle::plain, "\n\n");
   add(t, e.usage);
   add(t, TextStyle::plain, "\n\n");
-  add(t, fill(msg::more_information, {literal("--help")}));
+  add(t, fill(msg::more_information, literal("--help")));
   add(t, TextStyle::plain, "\n");
   return {std::move(t), Stream::err, 2};
 }

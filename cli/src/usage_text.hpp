@@ -1,53 +1,52 @@
 #pragma once
 
-// The texts the command line prints: its messages, the help screens and the usage errors.
+// How the command line lays out its texts: the help screens and the usage errors.
 
 #include <algorithm>
-#include <initializer_list>
+#include <concepts>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "cli/command_line.hpp"
+#include "messages.hpp"
 
 namespace orvik::cli::usage_text {
-
-namespace msg {
-inline constexpr std::string_view about = "Observability for Claude Code agentic runs";
-inline constexpr std::string_view run_about = "Watch live Claude Code session events in the terminal (default)";
-inline constexpr std::string_view detached_help = "Open Orvik in a new terminal window instead of the current one";
-inline constexpr std::string_view help_flag_help = "Print help";
-inline constexpr std::string_view version_flag_help = "Print version";
-inline constexpr std::string_view help_command_about = "Print this message or the help of the given subcommand(s)";
-inline constexpr std::string_view help_command_value = "Print help for the subcommand(s)";
-
-inline constexpr std::string_view unexpected_argument = "unexpected argument '{}' found";
-inline constexpr std::string_view unrecognized_subcommand = "unrecognized subcommand '{}'";
-inline constexpr std::string_view used_multiple_times = "the argument '{}' cannot be used multiple times";
-inline constexpr std::string_view unexpected_value = "unexpected value '{}' for '{}' found; no more were expected";
-inline constexpr std::string_view similar_subcommand = "a similar subcommand exists: ";
-inline constexpr std::string_view similar_subcommands = "some similar subcommands exist: ";
-inline constexpr std::string_view similar_argument = "a similar argument exists: ";
-inline constexpr std::string_view flag_of_subcommand = "'{}' exists";
-inline constexpr std::string_view needless_double_dash = "subcommand '{}' exists; to use it, remove the '{}' before it";
-inline constexpr std::string_view more_information = "For more information, try '{}'.";
-}  // namespace msg
 
 inline void add(StyledText& t, TextStyle style, std::string_view text) { t.push_back({style, std::string(text)}); }
 
 inline void add(StyledText& t, const StyledText& more) { t.insert(t.end(), more.begin(), more.end()); }
 
-// The pattern with each "{}" filled by the next piece, in order.
-inline StyledText fill(std::string_view pattern, std::initializer_list<StyledPiece> pieces) {
-  StyledText out;
-  auto piece = pieces.begin();
-  for (std::size_t hole; piece != pieces.end() && (hole = pattern.find("{}")) != std::string_view::npos;) {
-    add(out, TextStyle::plain, pattern.substr(0, hole));
-    out.push_back(*piece++);
-    pattern.remove_prefix(hole + 2);
+// A pattern for fill with exactly `holes` "{}" in it, counted when the program is compiled.
+template <std::size_t holes>
+struct Pattern {
+  std::string_view text;
+
+  template <class S>
+    requires std::convertible_to<const S&, std::string_view>
+  consteval Pattern(const S& s) : text(s) {
+    std::size_t found = 0;
+    for (auto at = text.find("{}"); at != std::string_view::npos; at = text.find("{}", at + 2)) ++found;
+    if (found != holes) throw "the pattern does not have one \"{}\" for each piece";
   }
-  add(out, TextStyle::plain, pattern);
+};
+
+// The pattern with each "{}" filled by the next piece, in order.
+template <class... Pieces>
+  requires(std::same_as<Pieces, StyledPiece> && ...)
+StyledText fill(std::type_identity_t<Pattern<sizeof...(Pieces)>> pattern, Pieces... pieces) {
+  StyledText out;
+  std::string_view rest = pattern.text;
+  const auto put = [&](StyledPiece piece) {
+    const std::size_t hole = rest.find("{}");
+    add(out, TextStyle::plain, rest.substr(0, hole));
+    out.push_back(std::move(piece));
+    rest.remove_prefix(hole + 2);
+  };
+  (put(std::move(pieces)), ...);
+  add(out, TextStyle::plain, rest);
   return out;
 }
 

@@ -20,6 +20,7 @@
 #include "base/utf8.hpp"
 #include "cli/file_watcher.hpp"
 #include "session_log/parse_line.hpp"
+#include "watcher_messages.hpp"
 
 namespace orvik::cli {
 
@@ -29,26 +30,16 @@ using session_log::SessionEvent;
 
 namespace {
 
-namespace msg {
-inline constexpr std::string_view no_home = "could not locate ~/.claude directory";
-inline constexpr std::string_view not_utf8 = "stream did not contain valid UTF-8";
-inline constexpr std::string_view not_regular = "not a regular file";
-inline constexpr std::string_view watcher_error = "watcher error: {}";
-inline constexpr std::string_view notify_error = "notify error: {}";
-inline constexpr std::string_view parse_error = "parse error for {}: {}";
-inline constexpr std::string_view unparseable = "skipping unparseable line: {}";
-}  // namespace msg
-
 // One diagnostic, in one write so that it is not torn apart by anything else writing to the terminal.
 template <class... Args>
-void report(std::string_view format, const Args&... args) {
-  std::string line = base::terminal_safe(fmt::format(fmt::runtime(format), args...));
+void report(fmt::format_string<const Args&...> format, const Args&... args) {
+  std::string line = base::terminal_safe(fmt::format(format, args...));
   line += '\n';
   (void)base::write_all(STDERR_FILENO, line);  // stderr is the only place to say it failed
 }
 
 void report_parse_error(const fs::path& path, std::string_view error) {
-  report(msg::parse_error, std::string_view(path.native()), error);
+  report(watcher_msg::parse_error, std::string_view(path.native()), error);
 }
 
 // The largest read: big enough that a line rarely spans two, small enough to stay in cache.
@@ -180,7 +171,7 @@ void follow_value(std::string_view line, Unfinished& u) {
 // The set-up and the loop. Returns the text of a set-up failure, once everything made has been released.
 std::optional<std::string> follow(Sender<SessionEvent> events) {
   const auto home = home_dir();
-  if (!home) return std::string(msg::no_home);
+  if (!home) return std::string(watcher_msg::no_home);
   const fs::path claude = *home / ".claude";
   Offsets offsets;
   auto [notify_tx, notify_rx] = base::channel<NotifyMessage>();
@@ -206,7 +197,7 @@ std::optional<std::string> follow(Sender<SessionEvent> events) {
           if (!tailed) report_parse_error(path, tailed.error().message);
         }
       } else {
-        report(msg::notify_error, std::get<Error>(*message).message);
+        report(watcher_msg::notify_error, std::get<Error>(*message).message);
       }
     }
     if (!events.send(session_log::make_heartbeat())) break;
@@ -270,13 +261,13 @@ Result<OpenLog> open_log(const fs::path& path) {
   if (file.fd < 0) {
     const int err = errno;
     // A socket cannot be opened at all.
-    if (err == ENXIO && is_special(path)) return std::unexpected(Error{std::string(msg::not_regular), {}});
+    if (err == ENXIO && is_special(path)) return std::unexpected(Error{std::string(watcher_msg::not_regular), {}});
     return std::unexpected(os_error(err));
   }
   struct stat st {};
   if (::fstat(file.fd, &st) != 0) return std::unexpected(os_error(errno));
   if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
-    return std::unexpected(Error{std::string(msg::not_regular), {}});
+    return std::unexpected(Error{std::string(watcher_msg::not_regular), {}});
   return OpenLog{std::move(file), st};
 }
 
@@ -317,7 +308,7 @@ Result<void> tail_file(const fs::path& path, Offsets& offsets, Sender<SessionEve
       if (!line.ended || line.tried) break;
       line.tried = true;
     } else if (line.not_utf8) {
-      report_parse_error(path, msg::not_utf8);
+      report_parse_error(path, watcher_msg::not_utf8);
       log.offset += bytes.size();
       continue;
     }
@@ -330,7 +321,7 @@ Result<void> tail_file(const fs::path& path, Offsets& offsets, Sender<SessionEve
     auto parsed = session_log::parse_line(trimmed);
     if (!parsed) {
       if (!got->complete) break;
-      report(msg::unparseable, session_log::display_parse_error(parsed.error()));
+      report(watcher_msg::unparseable, session_log::display_parse_error(parsed.error()));
       log.offset += bytes.size();
       continue;
     }
@@ -347,7 +338,7 @@ Result<void> tail_file(const fs::path& path, Offsets& offsets, Sender<SessionEve
 }
 
 void watch_sessions(Sender<SessionEvent> events) {
-  if (auto failure = follow(std::move(events))) report(msg::watcher_error, *failure);
+  if (auto failure = follow(std::move(events))) report(watcher_msg::watcher_error, *failure);
 }
 
 }  // namespace orvik::cli

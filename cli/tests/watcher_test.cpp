@@ -262,7 +262,7 @@ TEST_F(WatchSessionsTest, NeverReadsNorWaitsOnAPathNamedLikeALogThatIsNotARegula
       {"socket.jsonl", make_socket},
   };
   std::string expected;
-  int n = 0;
+  std::size_t n = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const auto path = projects() / c.name;
@@ -769,7 +769,7 @@ TEST(WatchSessions, ReportsEachFolderThatCannotBeWatchedOnceAndFollowsTheRest) {
   for (std::string l; std::getline(in, l);) lines.push_back(l);
   ASSERT_EQ(lines.size(), 9u) << text;
   const std::regex named("notify error: cannot watch " + projects.string() + "/d[0-9]{2}: " + limit_text);
-  for (int i = 0; i < 5; ++i) EXPECT_TRUE(std::regex_match(lines[i], named)) << lines[i];
+  for (std::size_t i = 0; i < 5; ++i) EXPECT_TRUE(std::regex_match(lines[i], named)) << lines[i];
   EXPECT_EQ(lines[5], "notify error: 4 more folders could not be watched");
   EXPECT_EQ(lines[6], fmt::format("notify error: cannot watch {}: {}", (projects / "new1").string(), limit_text));
   EXPECT_EQ(lines[7], fmt::format("notify error: cannot watch {}: {}", (projects / "new2").string(), limit_text));
