@@ -305,13 +305,15 @@ def test_real_logs(sandbox, tmux, shared_dir, **_):
                     for f in os.listdir(os.path.join(real, d)) if f.endswith(".jsonl")), key=os.path.getsize)
     sessions, held, count, (tin, tout, tcache) = corpus_model(files)
 
-    term = tmux(width=120, height=40)
-    start_dashboard(term)
-    term.wait_text("Waiting for session events…")
+    # The folder is there before the watch: one made later is walked in directory order, not in the order
+    # the logs were moved in, and the newest session would be another.
     target = os.path.join(sandbox.projects, "replay")
     staging = sandbox.path("staging")
     os.makedirs(staging)
     os.makedirs(target)
+    term = tmux(width=120, height=40)
+    start_dashboard(term)
+    term.wait_text("Waiting for session events…")
     # Each log appears whole (written aside, then moved in), so no read can meet a half-written line.
     for i, path in enumerate(files):
         with open(path, "rb") as src, open(os.path.join(staging, "log.jsonl"), "wb") as dst:
