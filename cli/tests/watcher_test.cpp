@@ -779,30 +779,15 @@ TEST(WatchSessions, ReportsEachFolderThatCannotBeWatchedOnceAndFollowsTheRest) {
 TEST(WatchSessions, EndsWithAWatcherErrorWithoutAHomeDirectory) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs to become a user without a password entry";
   const uid_t uid = uid_without_entry();
-  int pipe_fds[2];
-  ASSERT_EQ(::pipe(pipe_fds), 0);
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::dup2(pipe_fds[1], 2);
-    ::close(pipe_fds[0]);
-    ::close(pipe_fds[1]);
+  const auto [status, text] = in_child([uid] {
     ::unsetenv("HOME");
-    if (::setuid(uid) != 0) ::_exit(2);
+    if (::setuid(uid) != 0) return 2;
     auto [tx, rx] = base::channel<SessionEvent>();
     watch_sessions(std::move(tx));
     // The thread ended at once: nothing but the closed channel is left.
-    ::_exit(std::holds_alternative<base::Disconnected>(rx.recv_timeout(0ms)) ? 0 : 3);
-  }
-  ::close(pipe_fds[1]);
-  std::string text;
-  char buf[256];
-  for (ssize_t n; (n = ::read(pipe_fds[0], buf, sizeof buf)) > 0;)
-    text.append(buf, static_cast<std::size_t>(n));
-  ::close(pipe_fds[0]);
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    return std::holds_alternative<base::Disconnected>(rx.recv_timeout(0ms)) ? 0 : 3;
+  });
+  EXPECT_EQ(status, 0);
   EXPECT_EQ(text, "watcher error: could not locate ~/.claude directory\n");
 }
 

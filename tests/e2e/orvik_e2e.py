@@ -330,6 +330,15 @@ def test_real_logs(sandbox, tmux, shared_dir, **_):
     check(err == "", f"no diagnostics at all: {err[:2000]}")
 
 
+def wait_stderr(sandbox, predicate, timeout=5.0):
+    deadline = time.monotonic() + timeout
+    err = sandbox.read("err.txt") or ""
+    while not predicate(err) and time.monotonic() < deadline:
+        time.sleep(0.05)
+        err = sandbox.read("err.txt") or ""
+    return err
+
+
 def test_diagnostics_on_stderr(sandbox, tmux, **_):
     term = tmux(width=100, height=30)
     start_dashboard(term)
@@ -348,23 +357,11 @@ def test_diagnostics_on_stderr(sandbox, tmux, **_):
     os.rename(sandbox.path("broken.jsonl"), bad)
     skipped = "skipping unparseable line: invalid field 'line': trailing comma at line 1 column 16"
     unreadable = f"parse error for {bad}: stream did not contain valid UTF-8"
-    deadline = time.monotonic() + 5
-    while unreadable not in (sandbox.read("err.txt") or "") and time.monotonic() < deadline:
-        time.sleep(0.05)
-    lines = (sandbox.read("err.txt") or "").split("\n")
+    lines = wait_stderr(sandbox, lambda err: unreadable in err).split("\n")
     check(lines[0] == skipped and lines[-1] == "" and len(lines) >= 3 and set(lines[1:-1]) == {unreadable},
           f"stderr holds {lines!r}")
     term.keys("q")
     check(term.wait_exit() == 0, "status 0", term.screen())
-
-
-def wait_stderr(sandbox, predicate, timeout=5.0):
-    deadline = time.monotonic() + timeout
-    err = sandbox.read("err.txt") or ""
-    while not predicate(err) and time.monotonic() < deadline:
-        time.sleep(0.05)
-        err = sandbox.read("err.txt") or ""
-    return err
 
 
 def test_special_files_named_like_logs(sandbox, tmux, **_):
